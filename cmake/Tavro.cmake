@@ -1,0 +1,161 @@
+# Build conventions shared by every folder.
+#
+# Three configurations use the same sources:
+#   native   (no toolchain file): the portable logic and its tests, with ASan and UBSan;
+#   win32    (toolchain-i686-w64-mingw32): the product;
+#   win64    (toolchain-x86_64-w64-mingw32): the same deliverables plus the suites that run under Wine.
+
+if(WIN32)
+  set(TAVRO_WINDOWS ON)
+else()
+  set(TAVRO_WINDOWS OFF)
+endif()
+
+# Wine suites are built where ctest can run them: the x86_64 build with its Wine emulator.
+if(TAVRO_WINDOWS AND CMAKE_CROSSCOMPILING_EMULATOR)
+  set(TAVRO_WINE_TESTS ON)
+else()
+  set(TAVRO_WINE_TESTS OFF)
+endif()
+if(TAVRO_WINDOWS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(TAVRO_PRODUCT_BUILD ON)
+else()
+  set(TAVRO_PRODUCT_BUILD OFF)
+endif()
+
+set(TAVRO_JDK_HOME "/usr/lib/jvm/java-17-openjdk-amd64" CACHE PATH
+    "JDK 17: javac generates the JNI headers, jni.h comes from here (a newer jni.h defines JNICALL empty)")
+
+# --- warnings -----------------------------------------------------------------------------
+add_library(tavro_warnings INTERFACE)
+target_compile_options(tavro_warnings INTERFACE
+  -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual -Wcast-qual -Wformat=2
+  -Wno-missing-field-initializers
+  $<$<BOOL:${TAVRO_WERROR}>:-Werror>)
+
+# --- sanitizers (native only) ----------------------------------------------------------------
+add_library(tavro_sanitizers INTERFACE)
+if(NOT TAVRO_WINDOWS AND TAVRO_SANITIZE)
+  target_compile_options(tavro_sanitizers INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(tavro_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()
+
+# --- JNI ------------------------------------------------------------------------------------
+# jni.h from the JDK; jni_md.h/jawt_md.h are the project's own for Windows targets.
+add_library(tavro_jni INTERFACE)
+if(TAVRO_WINDOWS)
+  target_include_directories(tavro_jni INTERFACE
+    ${CMAKE_SOURCE_DIR}/java/include/win32 ${TAVRO_JDK_HOME}/include)
+else()
+  target_include_directories(tavro_jni INTERFACE
+    ${TAVRO_JDK_HOME}/include ${TAVRO_JDK_HOME}/include/linux)
+endif()
+
+# The Java side's declarations; javac -h turns them into the headers the exports must match.
+set(TAVRO_JAVA_SOURCES
+  ${CMAKE_SOURCE_DIR}/java/com/vyk/util/jni/Korvix.java
+  ${CMAKE_SOURCE_DIR}/java/com/vyk/io/VistaFileChooser.java
+  ${CMAKE_SOURCE_DIR}/java/com/vyk/win/jni/Reelwright.java
+  ${CMAKE_SOURCE_DIR}/java/com/vyk/ov/tavro/Tavro.java)
+set(TAVRO_JNI_HEADER_DIR ${CMAKE_BINARY_DIR}/jni_headers)
+set(TAVRO_JNI_HEADERS
+  ${TAVRO_JNI_HEADER_DIR}/com_vyk_util_jni_Korvix.h
+  ${TAVRO_JNI_HEADER_DIR}/com_vyk_io_VistaFileChooser.h
+  ${TAVRO_JNI_HEADER_DIR}/com_vyk_win_jni_Reelwright.h)
+add_custom_command(
+  OUTPUT ${TAVRO_JNI_HEADERS}
+  COMMAND ${TAVRO_JDK_HOME}/bin/javac -h ${TAVRO_JNI_HEADER_DIR} -d ${CMAKE_BINARY_DIR}/java_classes
+          ${TAVRO_JAVA_SOURCES}
+  DEPENDS ${TAVRO_JAVA_SOURCES}
+  COMMENT "Generating JNI headers from java/"
+  VERBATIM)
+add_custom_target(tavro_jni_headers_gen DEPENDS ${TAVRO_JNI_HEADERS})
+add_library(tavro_jni_headers INTERFACE)
+add_dependencies(tavro_jni_headers tavro_jni_headers_gen)
+target_include_directories(tavro_jni_headers INTERFACE ${TAVRO_JNI_HEADER_DIR})
+target_link_libraries(tavro_jni_headers INTERFACE tavro_jni)
+
+# --- Windows linking ---------------------------------------------------------------------------
+if(TAVRO_WINDOWS)
+  # No runtime DLLs to ship.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0601)
+endif()
+
+# Portable logic: no windows.h, built in every configuration.
+function(tavro_portable_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_link_libraries(${name} PUBLIC tavro_sanitizers PRIVATE tavro_warnings)
+endfunction()
+
+# A JNI library: named exactly as Java loads it, plain JNI export names in the i686 product.
+function(tavro_jni_library name)
+  add_library(${name} SHARED ${ARGN})
+  set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+  target_link_libraries(${name} PRIVATE tavro_warnings tavro_jni_headers tavro_common)
+  if(TAVRO_PRODUCT_BUILD)
+    target_link_options(${name} PRIVATE -Wl,--kill-at)
+  endif()
+  install(TARGETS ${name} RUNTIME DESTINATION .)
+endfunction()
+
+# --- tests -----------------------------------------------------------------------------------
+include(GoogleTest)
+if(TAVRO_WINE_TESTS)
+  # The Windows test build compiles GoogleTest from Debian's sources.
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  set(TAVRO_GTEST_MAIN GTest::gtest_main GTest::gmock)
+elseif(NOT TAVRO_WINDOWS)
+  find_package(GTest REQUIRED)
+  set(TAVRO_GTEST_MAIN GTest::gtest_main GTest::gmock)
+endif()
+
+# tavro_native_test(name SOURCES ... LIBS ...): a GoogleTest suite in the native build.
+function(tavro_native_test name)
+  if(TAVRO_WINDOWS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${TAVRO_GTEST_MAIN} tavro_warnings tavro_sanitizers)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 120 LABELS native)
+endfunction()
+
+# tavro_wine_test(name SOURCES ... LIBS ... [LOCK resource] [DEPENDS targets]):
+# a GoogleTest suite in the x86_64 build, run under Wine. LOCK serialises suites that
+# share something system-wide (a named mutex, the foreground window).
+function(tavro_wine_test name)
+  if(NOT TAVRO_WINE_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${TAVRO_GTEST_MAIN} tavro_warnings)
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  set(props TIMEOUT 180 LABELS wine)
+  if(T_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES ${props})
+endfunction()
+
+# tavro_check_pe(target gui|console|dll [EXPORTS name...]): the 32-bit product cannot run here,
+# so its image header, subsystem and undecorated export names are checked statically.
+function(tavro_check_pe target kind)
+  if(NOT TAVRO_PRODUCT_BUILD)
+    return()
+  endif()
+  cmake_parse_arguments(C "" "" "EXPORTS" ${ARGN})
+  add_test(NAME pe32.${target}
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tools/check_pe.sh ${TAVRO_MINGW_TRIPLE}-objdump
+                   $<TARGET_FILE:${target}> ${kind} ${C_EXPORTS})
+  set_tests_properties(pe32.${target} PROPERTIES LABELS static)
+endfunction()
