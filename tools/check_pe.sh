@@ -7,9 +7,9 @@ fail=0
 echo "$headers" | grep -q "file format pei-i386" || { echo "not PE32 i386"; fail=1; }
 echo "$headers" | grep -qE "^Magic[[:space:]]+010b" || { echo "not a PE32 optional header"; fail=1; }
 case "$kind" in
-  gui)     echo "$headers" | grep -qE "^Subsystem[[:space:]]+0+2 " || { echo "not GUI subsystem"; fail=1; } ;;
-  console) echo "$headers" | grep -qE "^Subsystem[[:space:]]+0+3 " || { echo "not console subsystem"; fail=1; } ;;
-  dll)     echo "$headers" | grep -qE "^Characteristics.*" && echo "$headers" | grep -q "DLL" || { echo "not a DLL"; fail=1; } ;;
+  gui)     echo "$headers" | grep -qE "^Subsystem[[:space:]]+0+2[[:space:]]" || { echo "not GUI subsystem"; fail=1; } ;;
+  console) echo "$headers" | grep -qE "^Subsystem[[:space:]]+0+3[[:space:]]" || { echo "not console subsystem"; fail=1; } ;;
+  dll)     echo "$headers" | grep -qE "^[[:space:]]DLL$" || { echo "not a DLL"; fail=1; } ;;
 esac
 # The export name table lists "[ordinal] name" rows.
 exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')

@@ -15,17 +15,21 @@ start() {
   mkdir -p "$TAVRO_WINE_STATE"
   local n=91
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   echo $! >"$xvfb_pid_file"
   echo ":$n" >"$display_file"
   export DISPLAY=":$n"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 
   rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  timeout 180 wineserver -p </dev/null >/dev/null 2>&1
-  timeout 180 wine wineboot -i </dev/null >/dev/null 2>&1
-  timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1
+  # Create the prefix with a server of its own and let that server end before the persistent one
+  # starts: a persistent server started while the first one winds down leaves two services.exe,
+  # RpcSs never starts and every COM start then waits ~10 s.
+  # setsid: the background services must outlive the shell job that started them.
+  timeout 180 setsid wine wineboot -i </dev/null >/dev/null 2>&1
+  timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || true
+  timeout 60 setsid wineserver -p </dev/null >/dev/null 2>&1
+  timeout 60 setsid wine cmd /c exit </dev/null >/dev/null 2>&1
   # Unmanaged windows react at once instead of after ~2 s.
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   echo "DISPLAY=:$n"

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 #include <type_traits>
 
@@ -30,6 +31,37 @@ using UniqueBitmap = UniqueWith<HBITMAP, ::DeleteObject>;
 inline UniqueHandle adoptFileHandle(HANDLE file) {
     return UniqueHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
 }
+
+// A directory listing from FindFirstFile, whose failure value is INVALID_HANDLE_VALUE.
+using UniqueFindHandle = UniqueWith<HANDLE, ::FindClose>;
+inline UniqueFindHandle adoptFindHandle(HANDLE find) {
+    return UniqueFindHandle(find == INVALID_HANDLE_VALUE ? nullptr : find);
+}
+
+// The environment block from GetEnvironmentStrings.
+using EnvironmentStrings = std::unique_ptr<wchar_t, ReleaseWith<::FreeEnvironmentStringsW>>;
+
+// A C runtime stream from fopen.
+using UniqueCFile = UniqueWith<std::FILE*, std::fclose>;
+
+// A window's device context from GetDC (the screen's for a null window), given back with
+// ReleaseDC to the same window.
+class WindowDeviceContext {
+public:
+    explicit WindowDeviceContext(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDeviceContext() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    WindowDeviceContext(const WindowDeviceContext&) = delete;
+    WindowDeviceContext& operator=(const WindowDeviceContext&) = delete;
+
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
 
 // Memory the system allocated with LocalAlloc (FormatMessage, CommandLineToArgvW, ...).
 template <typename T>

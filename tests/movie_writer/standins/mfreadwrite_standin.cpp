@@ -1,0 +1,299 @@
+// Stand-in mfreadwrite.dll: a recording sink writer and a pass-through to Wine's source reader.
+#define MEDIA_STANDIN_BUILDING
+#include "media_standins.h"
+
+#include <array>
+
+#include <tavro/com_support.h>
+
+using standin::SinkCall;
+using tavro::ComPtr;
+
+namespace {
+
+standin::SinkWriterRecord record;
+
+struct Failure {
+    HRESULT hr = S_OK;
+    int skip = 0;
+    int times = 0;  // -1: every call after the skipped ones
+};
+std::array<Failure, static_cast<size_t>(SinkCall::Count)> failures;
+
+// The injected failure for this call, or S_OK.
+HRESULT injected(SinkCall call) {
+    Failure& f = failures[static_cast<size_t>(call)];
+    if (f.times == 0) return S_OK;
+    if (f.skip > 0) {
+        --f.skip;
+        return S_OK;
+    }
+    if (f.times > 0) --f.times;
+    return f.hr;
+}
+
+HRESULT logged(SinkCall call, DWORD stream, HRESULT hr) {
+    record.calls.push_back({call, stream, hr});
+    return hr;
+}
+
+standin::MediaTypeRecord describe(IMFAttributes* attributes) {
+    standin::MediaTypeRecord type;
+    UINT32 count = 0;
+    attributes->GetCount(&count);
+    for (UINT32 i = 0; i < count; ++i) {
+        standin::AttributeRecord a;
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (FAILED(attributes->GetItemByIndex(i, &a.key, &value))) continue;
+        attributes->GetItemType(a.key, &a.type);
+        switch (a.type) {
+        case MF_ATTRIBUTE_UINT32: attributes->GetUINT32(a.key, &a.u32); break;
+        case MF_ATTRIBUTE_UINT64: attributes->GetUINT64(a.key, &a.u64); break;
+        case MF_ATTRIBUTE_DOUBLE: attributes->GetDouble(a.key, &a.f64); break;
+        case MF_ATTRIBUTE_GUID: attributes->GetGUID(a.key, &a.guid); break;
+        case MF_ATTRIBUTE_STRING:
+            if (value.vt == VT_LPWSTR && value.pwszVal) a.text = value.pwszVal;
+            break;
+        case MF_ATTRIBUTE_BLOB:
+            if (value.vt == (VT_VECTOR | VT_UI1))
+                a.blob.assign(value.caub.pElems, value.caub.pElems + value.caub.cElems);
+            break;
+        default: break;
+        }
+        PropVariantClear(&value);
+        type.attributes.push_back(std::move(a));
+    }
+    return type;
+}
+
+// A COM object deletes itself in Release, never through a pointer to its interface.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class RecordingSinkWriter final : public IMFSinkWriter {
+public:
+    RecordingSinkWriter() { ++record.writersAlive; }
+    ~RecordingSinkWriter() { --record.writersAlive; }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFSinkWriter)) {
+            *out = static_cast<IMFSinkWriter*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
+        HRESULT hr = injected(SinkCall::AddStream);
+        if (SUCCEEDED(hr) && (!type || !index)) hr = E_INVALIDARG;
+        if (SUCCEEDED(hr) && (began_ || finalized_)) hr = MF_E_INVALIDREQUEST;
+        DWORD stream = DWORD(streams_.size());
+        if (SUCCEEDED(hr)) {
+            streams_.push_back({});
+            record.outputTypes.push_back(describe(type));
+            *index = stream;
+        }
+        return logged(SinkCall::AddStream, stream, hr);
+    }
+    STDMETHODIMP SetInputMediaType(DWORD stream, IMFMediaType* type, IMFAttributes*) override {
+        HRESULT hr = injected(SinkCall::SetInputMediaType);
+        if (SUCCEEDED(hr) && !type) hr = E_INVALIDARG;
+        if (SUCCEEDED(hr) && stream >= streams_.size()) hr = MF_E_INVALIDSTREAMNUMBER;
+        if (SUCCEEDED(hr) && finalized_) hr = MF_E_INVALIDREQUEST;
+        if (SUCCEEDED(hr)) {
+            streams_[stream].hasInput = true;
+            record.inputTypes.emplace_back(stream, describe(type));
+        }
+        return logged(SinkCall::SetInputMediaType, stream, hr);
+    }
+    STDMETHODIMP BeginWriting() override {
+        HRESULT hr = injected(SinkCall::BeginWriting);
+        if (SUCCEEDED(hr) && (began_ || finalized_ || streams_.empty())) hr = MF_E_INVALIDREQUEST;
+        for (const auto& s : streams_)
+            if (SUCCEEDED(hr) && !s.hasInput) hr = MF_E_INVALIDMEDIATYPE;
+        if (SUCCEEDED(hr)) began_ = true;
+        return logged(SinkCall::BeginWriting, 0, hr);
+    }
+    STDMETHODIMP WriteSample(DWORD stream, IMFSample* sample) override {
+        HRESULT hr = injected(SinkCall::WriteSample);
+        if (SUCCEEDED(hr) && !sample) hr = E_INVALIDARG;
+        if (SUCCEEDED(hr) && stream >= streams_.size()) hr = MF_E_INVALIDSTREAMNUMBER;
+        if (SUCCEEDED(hr) && (!began_ || finalized_)) hr = MF_E_INVALIDREQUEST;
+        if (SUCCEEDED(hr)) hr = recordSample(stream, sample);
+        return logged(SinkCall::WriteSample, stream, hr);
+    }
+    STDMETHODIMP SendStreamTick(DWORD stream, LONGLONG) override {
+        return simple(SinkCall::SendStreamTick, stream);
+    }
+    STDMETHODIMP PlaceMarker(DWORD stream, void*) override { return simple(SinkCall::PlaceMarker, stream); }
+    STDMETHODIMP NotifyEndOfSegment(DWORD stream) override {
+        HRESULT hr = injected(SinkCall::NotifyEndOfSegment);
+        if (SUCCEEDED(hr) && stream != MF_SINK_WRITER_ALL_STREAMS && stream >= streams_.size())
+            hr = MF_E_INVALIDSTREAMNUMBER;
+        if (SUCCEEDED(hr) && finalized_) hr = MF_E_INVALIDREQUEST;
+        if (SUCCEEDED(hr)) record.notifications.push_back(stream);
+        return logged(SinkCall::NotifyEndOfSegment, stream, hr);
+    }
+    STDMETHODIMP Flush(DWORD stream) override { return simple(SinkCall::Flush, stream); }
+    STDMETHODIMP Finalize() override {
+        HRESULT hr = injected(SinkCall::Finalize);
+        if (SUCCEEDED(hr) && (!began_ || finalized_)) hr = MF_E_INVALIDREQUEST;
+        if (SUCCEEDED(hr)) finalized_ = true;
+        return logged(SinkCall::Finalize, 0, hr);
+    }
+    STDMETHODIMP GetServiceForStream(DWORD stream, REFGUID, REFIID, void** out) override {
+        if (out) *out = nullptr;
+        const HRESULT hr = injected(SinkCall::GetServiceForStream);
+        return logged(SinkCall::GetServiceForStream, stream, FAILED(hr) ? hr : E_NOTIMPL);
+    }
+    STDMETHODIMP GetStatistics(DWORD stream, MF_SINK_WRITER_STATISTICS*) override {
+        const HRESULT hr = injected(SinkCall::GetStatistics);
+        return logged(SinkCall::GetStatistics, stream, FAILED(hr) ? hr : E_NOTIMPL);
+    }
+
+private:
+    struct Stream {
+        bool hasInput = false;
+    };
+
+    HRESULT simple(SinkCall call, DWORD stream) {
+        HRESULT hr = injected(call);
+        if (SUCCEEDED(hr) && stream >= streams_.size()) hr = MF_E_INVALIDSTREAMNUMBER;
+        return logged(call, stream, hr);
+    }
+
+    static HRESULT recordSample(DWORD stream, IMFSample* sample) {
+        standin::SampleRecord s;
+        s.stream = stream;
+        s.hasTime = SUCCEEDED(sample->GetSampleTime(&s.time));
+        s.hasDuration = SUCCEEDED(sample->GetSampleDuration(&s.duration));
+        HRESULT hr = sample->GetBufferCount(&s.bufferCount);
+        for (DWORD i = 0; SUCCEEDED(hr) && i < s.bufferCount; ++i) {
+            ComPtr<IMFMediaBuffer> buffer;
+            hr = sample->GetBufferByIndex(i, &buffer);
+            BYTE* data = nullptr;
+            DWORD length = 0;
+            if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, &length);
+            if (SUCCEEDED(hr)) {
+                s.totalLength += length;
+                if (record.keepSampleBytes) s.bytes.insert(s.bytes.end(), data, data + length);
+                buffer->Unlock();
+            }
+        }
+        if (SUCCEEDED(hr)) record.samples.push_back(std::move(s));
+        if (SUCCEEDED(hr) && record.retainSamples) {
+            sample->AddRef();
+            record.retained.push_back(sample);
+        }
+        return hr;
+    }
+
+    ULONG refs_ = 1;
+    std::vector<Stream> streams_;
+    bool began_ = false;
+    bool finalized_ = false;
+};
+
+// Wine's own mfreadwrite.dll, loaded by its full path beside this stand-in of the same name.
+// It stays loaded for the life of the process, as an implicitly linked DLL would.
+HMODULE systemMfReadWrite() {
+    static HMODULE module = [] {
+        wchar_t path[MAX_PATH];
+        const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+        if (length == 0 || length + 20 >= MAX_PATH) return HMODULE{};
+        lstrcatW(path, L"\\mfreadwrite.dll");
+        return LoadLibraryW(path);
+    }();
+    return module;
+}
+
+template <typename Function>
+Function systemFunction(const char* name) {
+    const HMODULE module = systemMfReadWrite();
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+standin::SinkWriterRecord* StandInSinkWriterRecord() { return &record; }
+
+void StandInSinkWriterReset() {
+    for (IMFSample* sample : record.retained) sample->Release();
+    const int alive = record.writersAlive;
+    record = standin::SinkWriterRecord{};
+    record.writersAlive = alive;
+    failures = {};
+}
+
+void StandInSinkWriterFail(SinkCall call, HRESULT hr, int skip, int times) {
+    const auto index = static_cast<size_t>(call);
+    if (index < failures.size()) failures[index] = {hr, skip, times};
+}
+
+HRESULT WINAPI MFCreateSinkWriterFromURL(LPCWSTR url, IMFByteStream* byteStream, IMFAttributes* attributes,
+                                         IMFSinkWriter** writer) {
+    record.urls.push_back(url ? url : L"");
+    record.byteStreamGiven = byteStream != nullptr;
+    record.attributesGiven = attributes != nullptr;
+    if (!writer) return logged(SinkCall::CreateWriter, 0, E_POINTER);
+    *writer = nullptr;
+    HRESULT hr = injected(SinkCall::CreateWriter);
+    if (SUCCEEDED(hr) && (!url || !*url)) hr = E_INVALIDARG;
+    if (SUCCEEDED(hr)) {
+        // The movie file appears where the path leads, as the real writer would create it.
+        HANDLE file = CreateFileW(url, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            hr = HRESULT_FROM_WIN32(GetLastError());
+        } else {
+            CloseHandle(file);
+        }
+    }
+    if (SUCCEEDED(hr)) *writer = new RecordingSinkWriter();
+    return logged(SinkCall::CreateWriter, 0, hr);
+}
+
+HRESULT WINAPI MFCreateSinkWriterFromMediaSink(IMFMediaSink*, IMFAttributes*, IMFSinkWriter** writer) {
+    if (writer) *writer = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT WINAPI MFCreateSourceReaderFromURL(LPCWSTR url, IMFAttributes* attributes, IMFSourceReader** reader) {
+    using Function = HRESULT(WINAPI*)(LPCWSTR, IMFAttributes*, IMFSourceReader**);
+    const auto real = systemFunction<Function>("MFCreateSourceReaderFromURL");
+    if (!real) return E_NOTIMPL;
+    const HRESULT hr = real(url, attributes, reader);
+    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
+    return hr;
+}
+
+HRESULT WINAPI MFCreateSourceReaderFromByteStream(IMFByteStream* stream, IMFAttributes* attributes,
+                                                  IMFSourceReader** reader) {
+    using Function = HRESULT(WINAPI*)(IMFByteStream*, IMFAttributes*, IMFSourceReader**);
+    const auto real = systemFunction<Function>("MFCreateSourceReaderFromByteStream");
+    if (!real) return E_NOTIMPL;
+    const HRESULT hr = real(stream, attributes, reader);
+    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
+    return hr;
+}
+
+HRESULT WINAPI MFCreateSourceReaderFromMediaSource(IMFMediaSource* source, IMFAttributes* attributes,
+                                                   IMFSourceReader** reader) {
+    using Function = HRESULT(WINAPI*)(IMFMediaSource*, IMFAttributes*, IMFSourceReader**);
+    const auto real = systemFunction<Function>("MFCreateSourceReaderFromMediaSource");
+    if (!real) return E_NOTIMPL;
+    const HRESULT hr = real(source, attributes, reader);
+    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
+    return hr;
+}
+
+}  // extern "C"

@@ -1,0 +1,78 @@
+// What the Korvix suites under Wine share: the real Korvix.dll with its exports found by their
+// JNI names, a Java VM stand-in per test, a scratch folder, and standard output capture.
+#pragma once
+
+#include "java_vm_standin.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <jni.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace korvix::test {
+
+// The export for a native method of com.vyk.util.jni.Korvix; fails the test when missing.
+void* exportOf(const char* method);
+
+template <typename Function>
+Function korvixExport(const char* method) {
+    return reinterpret_cast<Function>(exportOf(method));
+}
+
+// Each test gets a fresh VM; afterwards every string and array the library took must have
+// been given back, and no exception may be left pending.
+class KorvixTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // A Java string from standard UTF-8.
+    jstring java(const std::string& utf8) { return vm.newStringUtf8(utf8); }
+    jstring java(const std::wstring& text);
+    std::string utf8(jstring text) const { return vm.stringUtf8(text); }
+
+    tavro::test::JavaVmStandIn vm;
+    JNIEnv* env = vm.env();
+    jclass korvixClass = vm.defineClass("com/vyk/util/jni/Korvix");
+};
+
+// A folder of its own under the temporary folder, removed with its contents at the end.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// A file of the build (a Unix path) as Wine's Z: drive shows it.
+std::string buildFilePath(const char* unixPath);
+
+void writeFile(const std::wstring& path, const std::string& bytes);
+std::string readFile(const std::wstring& path);
+std::string narrow(const std::wstring& ascii);  // ASCII paths for byte-form arguments
+
+// Everything written to standard output (the C runtime's fd 1) while it lives.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    std::string finish();  // restores stdout and returns what was written
+
+private:
+    int saved_ = -1;
+    std::wstring path_;
+};
+
+}  // namespace korvix::test
