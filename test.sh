@@ -27,7 +27,7 @@ run_suite() {
   local name="$1"; shift
   local log="$root/build/$name-ctest.log"
   echo "== $name suite"
-  (cd "$root/build/$name" && ctest --output-on-failure "$@") 2>&1 | tee "$log" | grep -E "^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception|Not Run)|tests passed|tests failed out of|^(Errors|The following)" || true
+  (cd "$root/build/$name" && ctest --output-on-failure "$@") 2>&1 | tee "$log" | grep -E "\*\*\*(Failed|Timeout|Exception)|Not Run|tests passed|tests failed out of|^(Errors|The following)" || true
   count "$log"
 }
 

@@ -1,5 +1,7 @@
 #include "frame_buffer_pool.h"
 
+#include <tavro/com_support.h>
+
 #include <mferror.h>
 
 #include <new>
@@ -7,34 +9,14 @@
 
 namespace {
 
-// A COM object deletes itself in Release, never through a pointer to its interface.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-class PooledFrameBuffer final : public IMFMediaBuffer {
+class PooledFrameBuffer final : public tavro::ComObject<IMFMediaBuffer> {
 public:
     // Either a block of the pool (kept alive by `pool`) or memory of its own.
     PooledFrameBuffer(std::shared_ptr<FrameBufferPool> pool, FrameBufferPool::Block* block, BYTE* memory,
                       std::unique_ptr<BYTE[]> own)
         : pool_(std::move(pool)), block_(block), memory_(memory), own_(std::move(own)) {}
-    ~PooledFrameBuffer() {
+    ~PooledFrameBuffer() override {
         if (block_) block_->busy.store(false, std::memory_order_release);
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFMediaBuffer)) {
-            *out = static_cast<IMFMediaBuffer*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
 
     STDMETHODIMP Lock(BYTE** data, DWORD* maxLength, DWORD* currentLength) override {
@@ -62,7 +44,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::shared_ptr<FrameBufferPool> pool_;
     FrameBufferPool::Block* block_;
     BYTE* memory_;

@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <ostream>
 
 using tavro::test::JavaVmStandIn;
 
@@ -96,6 +97,11 @@ struct RegionCase {
     jsize len;
     bool valid;
 };
+
+// Names the case in test output (the default byte dump would show padding bytes).
+void PrintTo(const RegionCase& c, std::ostream* os) {
+    *os << "start " << c.start << ", length " << c.len << (c.valid ? ", valid" : ", out of bounds");
+}
 
 class ArrayRegion : public ::testing::TestWithParam<RegionCase> {};
 

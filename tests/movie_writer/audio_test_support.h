@@ -92,9 +92,7 @@ struct ScriptedRead {
 
 // A source reader that answers ReadSample from a script; once the script is used up every read
 // answers end of stream. Only ReadSample is served.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class ScriptedReader final : public IMFSourceReader {
+class ScriptedReader final : public tavro::ComObject<IMFSourceReader> {
 public:
     std::deque<ScriptedRead> script;
     int reads = 0;
@@ -102,22 +100,6 @@ public:
     // The decoded format GetCurrentMediaType answers; none while the rate is 0.
     UINT32 currentRate = 0, currentBits = 0, currentChannels = 0;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFSourceReader)) {
-            *out = static_cast<IMFSourceReader*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP GetStreamSelection(DWORD, WINBOOL*) override { return E_NOTIMPL; }
     STDMETHODIMP SetStreamSelection(DWORD, WINBOOL) override { return E_NOTIMPL; }
     STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
@@ -160,10 +142,6 @@ public:
         return E_NOTIMPL;
     }
     STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
-
-private:
-    ULONG refs_ = 1;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace audiotest

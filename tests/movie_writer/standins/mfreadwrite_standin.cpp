@@ -67,29 +67,10 @@ standin::MediaTypeRecord describe(IMFAttributes* attributes) {
     return type;
 }
 
-// A COM object deletes itself in Release, never through a pointer to its interface.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class RecordingSinkWriter final : public IMFSinkWriter {
+class RecordingSinkWriter final : public tavro::ComObject<IMFSinkWriter> {
 public:
     RecordingSinkWriter() { ++record.writersAlive; }
-    ~RecordingSinkWriter() { --record.writersAlive; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMFSinkWriter)) {
-            *out = static_cast<IMFSinkWriter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
+    ~RecordingSinkWriter() override { --record.writersAlive; }
 
     STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
         HRESULT hr = injected(SinkCall::AddStream);
@@ -196,7 +177,6 @@ private:
         return hr;
     }
 
-    ULONG refs_ = 1;
     std::vector<Stream> streams_;
     bool began_ = false;
     bool finalized_ = false;

@@ -1,0 +1,12 @@
+# Shared by the two mingw-w64 toolchain files, which set CMAKE_SYSTEM_PROCESSOR and
+# TAVRO_MINGW_TRIPLE first. The posix-thread compilers: GoogleTest needs std::thread.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER   ${TAVRO_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TAVRO_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${TAVRO_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TAVRO_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
