@@ -1,13 +1,9 @@
 #include "dialog_test_support.h"
 
-#include <fcntl.h>
-#include <io.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 namespace pickora::test {
@@ -113,25 +109,9 @@ jobject defineChooser(JavaVmStandIn& vm, ChooserState& state) {
 }
 
 std::vector<std::string> captureStdoutLines(const std::function<void()>& run) {
-    wchar_t directory[MAX_PATH];
-    wchar_t file[MAX_PATH];
-    GetTempPathW(MAX_PATH, directory);
-    GetTempFileNameW(directory, L"out", 0, file);
-    std::fflush(stdout);
-    const int saved = _dup(1);
-    const int target = _wopen(file, _O_WRONLY | _O_TRUNC | _O_BINARY);
-    _dup2(target, 1);
-    _close(target);
+    tavro::test::StdoutCapture capture;
     run();
-    std::fflush(stdout);
-    _dup2(saved, 1);
-    _close(saved);
-
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    in.close();
-    DeleteFileW(file);
+    std::istringstream text(capture.finish());
     std::vector<std::string> lines;
     std::string line;
     while (std::getline(text, line)) lines.push_back(line);
@@ -345,27 +325,8 @@ std::wstring programDirectory() {
     return directory.substr(0, directory.find_last_of(L'\\'));
 }
 
-TempFolder::TempFolder() {
-    wchar_t directory[MAX_PATH];
-    GetTempPathW(MAX_PATH, directory);
-    wchar_t name[64];
-    static int counter = 0;
-    swprintf(name, 64, L"pickora-%lu-%d", GetCurrentProcessId(), ++counter);
-    path_ = std::wstring(directory) + name;
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() {
-    std::wstring from = path_ + L'\0';  // double-NUL list for SHFileOperation
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-    SHFileOperationW(&operation);
-}
-
 std::wstring TempFolder::make(const std::wstring& relative, bool folder) const {
-    const std::wstring path = path_ + L"\\" + relative;
+    const std::wstring path = file(relative);
     if (folder) {
         CreateDirectoryW(path.c_str(), nullptr);
     } else {

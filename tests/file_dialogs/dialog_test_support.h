@@ -3,6 +3,7 @@
 #pragma once
 
 #include <java_vm_standin.h>
+#include <tavro_test/scratch.h>
 
 #include <windows.h>
 #include <objbase.h>
@@ -100,18 +101,11 @@ private:
 
 // Directory of the test program (where Pickora.dll and the stand-in jawt.dll lie).
 std::wstring programDirectory();
-// A fresh empty folder under the temporary folder, removed with its contents at the end.
-class TempFolder {
+// A scratch folder in which a test lays out files and folders.
+class TempFolder : public tavro::test::ScratchFolder {
 public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::wstring& path() const { return path_; }
+    TempFolder() : ScratchFolder(L"pickora") {}
     std::wstring make(const std::wstring& relative, bool folder) const;  // creates a file or folder
-
-private:
-    std::wstring path_;
 };
 
 // Points one import of `module` (by DLL and function name) at `replacement` until destroyed:

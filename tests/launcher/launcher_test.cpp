@@ -4,6 +4,7 @@
 #include "launch_texts.h"
 
 #include <tavro/win_handles.h>
+#include <tavro_test/scratch.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,9 +37,7 @@ namespace {
 
 // Build outputs arrive as Unix paths; Wine maps the Unix root to drive Z:.
 fs::path buildOutput(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return fs::path(path);
+    return fs::path(tavro::test::buildFilePath(unixPath));
 }
 
 std::string utf8(const std::wstring& text) {

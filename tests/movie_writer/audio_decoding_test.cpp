@@ -10,7 +10,6 @@
 #include "audio_mixer.h"
 #include "audio_test_support.h"
 #include "media_standins.h"
-#include "stdout_capture.h"
 #include "test_folder.h"
 #include "writer.h"
 

@@ -8,7 +8,6 @@
 #include "audio_mixer.h"
 #include "audio_test_support.h"
 #include "media_standins.h"
-#include "stdout_capture.h"
 #include "test_folder.h"
 
 using audiotest::ScriptedRead;

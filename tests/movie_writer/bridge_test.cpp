@@ -10,7 +10,6 @@
 #include "audio_test_support.h"
 #include "java_vm_standin.h"
 #include "media_standins.h"
-#include "stdout_capture.h"
 #include "test_folder.h"
 
 using standin::SinkCall;

@@ -23,7 +23,7 @@ class KorvixFiles : public KorvixTest {
 protected:
     void SetUp() override {
         file_ = folder_.file(L"ordinary.txt");
-        writeFile(file_, "contents");
+        ASSERT_TRUE(writeFile(file_, "contents"));
     }
 
     bool ask(PathQuery query, const std::wstring& path) {
@@ -71,13 +71,13 @@ TEST_F(KorvixFiles, PathsPassAsUnconvertedBytes) {
     const std::string bytes = "Gr\xC3\xBC\xC3\x9F" "e.txt";
     wchar_t asAnsi[64] = {};
     ASSERT_GT(::MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, asAnsi, 64), 0);
-    writeFile(folder_.file(asAnsi), "bytes");
+    ASSERT_TRUE(writeFile(folder_.file(asAnsi), "bytes"));
     const std::wstring javaName = folder_.file(L"Gr\u00FC\u00DFe.txt");
     EXPECT_TRUE(fileExists(env, korvixClass, java(javaName)));
     EXPECT_TRUE(isFile(env, korvixClass, java(javaName)));
     if (::GetACP() != CP_UTF8) {
         ::DeleteFileW(folder_.file(asAnsi).c_str());
-        writeFile(javaName, "unicode name");
+        ASSERT_TRUE(writeFile(javaName, "unicode name"));
         EXPECT_FALSE(fileExists(env, korvixClass, java(javaName)));
     }
 }
@@ -141,7 +141,7 @@ TEST_F(KorvixFiles, CanWriteFollowsTheSecurityCheck) {
         std::string trace;
     };
     const std::wstring readOnly = folder_.file(L"read-only.txt");
-    writeFile(readOnly, "fixed");
+    ASSERT_TRUE(writeFile(readOnly, "fixed"));
     ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     const std::vector<Case> cases = {
         {file_, true, ""},

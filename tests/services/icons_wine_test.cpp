@@ -110,8 +110,8 @@ protected:
     void SetUp() override {
         maskedIcon_ = folder_.file(L"masked" + iconExtension());
         alphaIcon_ = folder_.file(L"alpha" + iconExtension());
-        writeFile(maskedIcon_, iconFile(24, maskedPixel));
-        writeFile(alphaIcon_, iconFile(32, alphaPixel));
+        ASSERT_TRUE(writeFile(maskedIcon_, iconFile(24, maskedPixel)));
+        ASSERT_TRUE(writeFile(alphaIcon_, iconFile(32, alphaPixel)));
     }
 
     std::optional<std::vector<jint>> pixels(jintArray array) {
@@ -194,7 +194,7 @@ TEST_F(KorvixIcons, SizesOutsideTheBuffersAreRefused) {
 
 TEST_F(KorvixIcons, NoIconGivesNull) {
     const std::wstring text = folder_.file(L"notes.txt");
-    writeFile(text, "not an icon");
+    ASSERT_TRUE(writeFile(text, "not an icon"));
     const std::wstring missing = folder_.file(L"missing" + iconExtension());
     EXPECT_EQ(extracted(maskedIcon_, 1, kEdge), std::nullopt);  // past the last icon
     EXPECT_EQ(extracted(maskedIcon_, -1, kEdge), std::nullopt);  // asks for the count, not an icon

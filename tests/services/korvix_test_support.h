@@ -4,6 +4,8 @@
 
 #include "java_vm_standin.h"
 
+#include <tavro_test/scratch.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -39,40 +41,12 @@ protected:
     jclass korvixClass = vm.defineClass("com/vyk/util/jni/Korvix");
 };
 
-// A folder of its own under the temporary folder, removed with its contents at the end.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+using tavro::test::buildFilePath;
+using tavro::test::readFile;
+using tavro::test::ScratchFolder;
+using tavro::test::StdoutCapture;
+using tavro::test::writeFile;
 
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
-
-// A file of the build (a Unix path) as Wine's Z: drive shows it.
-std::string buildFilePath(const char* unixPath);
-
-void writeFile(const std::wstring& path, const std::string& bytes);
-std::string readFile(const std::wstring& path);
 std::string narrow(const std::wstring& ascii);  // ASCII paths for byte-form arguments
-
-// Everything written to standard output (the C runtime's fd 1) while it lives.
-class StdoutCapture {
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-    std::string finish();  // restores stdout and returns what was written
-
-private:
-    int saved_ = -1;
-    std::wstring path_;
-};
 
 }  // namespace korvix::test

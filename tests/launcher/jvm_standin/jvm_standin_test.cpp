@@ -2,14 +2,12 @@
 // VM per process (each test runs in a process of its own), its record read back.
 #include <jni.h>
 #include <tavro/win_handles.h>
+#include <tavro_test/scratch.h>
 
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -26,13 +24,6 @@ namespace {
 
 using CreateJavaVm = jint(JNICALL*)(JavaVM**, void**, void*);
 using GetCreatedJavaVms = jint(JNICALL*)(JavaVM**, jsize, jsize*);
-
-// The build names files by their Unix paths; Wine sees them on drive Z:.
-std::wstring windowsPath(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
 
 std::vector<std::string> readLines(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -54,38 +45,6 @@ bool has(const std::vector<std::string>& record, const std::string& line) {
     return std::find(record.begin(), record.end(), line) != record.end();
 }
 
-// Standard output of the whole process (the DLL shares the test program's C runtime) goes
-// to a file while this lives.
-class StdoutCapture {
-public:
-    explicit StdoutCapture(const fs::path& file) : file_(file) {
-        std::fflush(stdout);
-        saved_ = _dup(1);
-        const int fd = _wopen(file.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
-        _dup2(fd, 1);
-        _close(fd);
-    }
-    ~StdoutCapture() { restore(); }
-    std::string finish() {
-        restore();
-        std::ifstream in(file_, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stdout);
-        _dup2(saved_, 1);
-        _close(saved_);
-        saved_ = -1;
-    }
-    fs::path file_;
-    int saved_ = -1;
-};
-
 class JvmStandInTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -102,7 +61,7 @@ protected:
         }
         ::SetEnvironmentVariableW(L"TAVRO_JVM_RECORD", recordPath().c_str());
         ::SetEnvironmentVariableW(L"TAVRO_JVM_MODE", nullptr);
-        jvm_.reset(::LoadLibraryW(windowsPath(TAVRO_JVM_DLL).c_str()));
+        jvm_.reset(::LoadLibraryA(tavro::test::buildFilePath(TAVRO_JVM_DLL).c_str()));
         ASSERT_TRUE(jvm_) << ::GetLastError();
         create_ = reinterpret_cast<CreateJavaVm>(
             reinterpret_cast<void*>(::GetProcAddress(jvm_.get(), "JNI_CreateJavaVM")));
@@ -182,7 +141,7 @@ TEST_F(JvmStandInTest, RecordsTheLaunchAndRunsMain) {
     EXPECT_STREQ(chars, "\".;C:\\app\"");
     env_->ReleaseStringUTFChars(libraryPath, chars);
 
-    StdoutCapture capture(dir_ / "stdout.txt");
+    tavro::test::StdoutCapture capture;
     ASSERT_TRUE(callMain({L"Gr\u00fc\u00dfe", L"", L"\U0001F600 x"}));
     const std::string output = capture.finish();
     EXPECT_EQ(env_->ExceptionOccurred(), nullptr);
@@ -242,7 +201,7 @@ TEST_F(JvmStandInTest, NoMainClassLeavesNoClassDefFoundError) {
 TEST_F(JvmStandInTest, MainThrowsLeavesTheExceptionPending) {
     ::SetEnvironmentVariableW(L"TAVRO_JVM_MODE", L"main-throws");
     ASSERT_EQ(create({}), JNI_OK);
-    StdoutCapture capture(dir_ / "stdout.txt");
+    tavro::test::StdoutCapture capture;
     ASSERT_TRUE(callMain({L"a"}));
     EXPECT_EQ(capture.finish(), "");
     EXPECT_TRUE(env_->ExceptionCheck());
