@@ -141,21 +141,18 @@ const standin::AttributeRecord* attribute(const standin::MediaTypeRecord& type, 
     return type.find(key);
 }
 
-class AudioDecoding : public testing::Test {
+class AudioDecoding : public audiotest::MediaPlatform {
 protected:
     void SetUp() override {
-        ASSERT_GE(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), 0);
-        ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
-        StandInSinkWriterReset();
-        StandInAacUseDocumentedTypes();
+        MediaPlatform::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_EQ(MFCreateSinkWriterFromURL(folder.file(L"movie.mp4").c_str(), nullptr, nullptr, &sinkWriter), S_OK);
         mixer = std::make_unique<AudioMixer>(sinkWriter.Get(), 22050, 0.01);
     }
     void TearDown() override {
         mixer.reset();  // the source readers go with the tracks
         sinkWriter.Reset();
-        MFShutdown();
-        CoUninitialize();
+        MediaPlatform::TearDown();
     }
 
     HRESULT open(const std::wstring& name, UINT64 start = 0, UINT64 end = 60 * kSecond) {

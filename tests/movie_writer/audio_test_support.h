@@ -16,7 +16,27 @@
 
 #include <tavro/com_support.h>
 
+#include <gtest/gtest.h>
+
+#include "media_standins.h"
+
 namespace audiotest {
+
+// COM and the media platform on the test's thread, with the stand-in sink writer emptied and
+// offering the AAC encoder's documented types.
+class MediaPlatform : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GE(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), 0);
+        ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
+        StandInSinkWriterReset();
+        StandInAacUseDocumentedTypes();
+    }
+    void TearDown() override {
+        MFShutdown();
+        CoUninitialize();
+    }
+};
 
 // Writes a PCM WAV file holding `data` (interleaved frames, little-endian) and answers whether
 // it was written.

@@ -10,6 +10,7 @@
 #include "media_standins.h"
 #include "test_folder.h"
 
+using audiotest::MediaPlatform;
 using audiotest::ScriptedRead;
 using audiotest::ScriptedReader;
 using tavro::ComPtr;
@@ -17,20 +18,6 @@ using tavro::ComPtr;
 namespace {
 
 constexpr LONGLONG kSecond = 10'000'000;
-
-class MediaPlatform : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_GE(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), 0);
-        ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_FULL), S_OK);
-        StandInSinkWriterReset();
-        StandInAacUseDocumentedTypes();
-    }
-    void TearDown() override {
-        MFShutdown();
-        CoUninitialize();
-    }
-};
 
 std::vector<std::int16_t> ramp(size_t count, std::int16_t first = 1) {
     std::vector<std::int16_t> values(count);

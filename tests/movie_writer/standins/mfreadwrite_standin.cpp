@@ -201,6 +201,18 @@ Function systemFunction(const char* name) {
     return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
+// A source reader made by Wine's own library (opened from a URL, a byte stream or a media source),
+// counted so a test can see how many readers were made.
+template <typename Source>
+HRESULT createSystemReader(const char* name, Source source, IMFAttributes* attributes, IMFSourceReader** reader) {
+    using Function = HRESULT(WINAPI*)(Source, IMFAttributes*, IMFSourceReader**);
+    const auto real = systemFunction<Function>(name);
+    if (!real) return E_NOTIMPL;
+    const HRESULT hr = real(source, attributes, reader);
+    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
+    return hr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -248,32 +260,17 @@ HRESULT WINAPI MFCreateSinkWriterFromMediaSink(IMFMediaSink*, IMFAttributes*, IM
 }
 
 HRESULT WINAPI MFCreateSourceReaderFromURL(LPCWSTR url, IMFAttributes* attributes, IMFSourceReader** reader) {
-    using Function = HRESULT(WINAPI*)(LPCWSTR, IMFAttributes*, IMFSourceReader**);
-    const auto real = systemFunction<Function>("MFCreateSourceReaderFromURL");
-    if (!real) return E_NOTIMPL;
-    const HRESULT hr = real(url, attributes, reader);
-    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
-    return hr;
+    return createSystemReader("MFCreateSourceReaderFromURL", url, attributes, reader);
 }
 
 HRESULT WINAPI MFCreateSourceReaderFromByteStream(IMFByteStream* stream, IMFAttributes* attributes,
                                                   IMFSourceReader** reader) {
-    using Function = HRESULT(WINAPI*)(IMFByteStream*, IMFAttributes*, IMFSourceReader**);
-    const auto real = systemFunction<Function>("MFCreateSourceReaderFromByteStream");
-    if (!real) return E_NOTIMPL;
-    const HRESULT hr = real(stream, attributes, reader);
-    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
-    return hr;
+    return createSystemReader("MFCreateSourceReaderFromByteStream", stream, attributes, reader);
 }
 
 HRESULT WINAPI MFCreateSourceReaderFromMediaSource(IMFMediaSource* source, IMFAttributes* attributes,
                                                    IMFSourceReader** reader) {
-    using Function = HRESULT(WINAPI*)(IMFMediaSource*, IMFAttributes*, IMFSourceReader**);
-    const auto real = systemFunction<Function>("MFCreateSourceReaderFromMediaSource");
-    if (!real) return E_NOTIMPL;
-    const HRESULT hr = real(source, attributes, reader);
-    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
-    return hr;
+    return createSystemReader("MFCreateSourceReaderFromMediaSource", source, attributes, reader);
 }
 
 }  // extern "C"
