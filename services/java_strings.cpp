@@ -31,8 +31,10 @@ std::optional<std::wstring> javaStringFromUtf8(JNIEnv* env, jstring text) {
     const int byteCount = bytes.length();
     if (byteCount == 0) return std::wstring();
     const int unitCount = ::MultiByteToWideChar(CP_UTF8, 0, bytes.get(), byteCount, nullptr, 0);
+    if (unitCount <= 0) return std::wstring();
     std::wstring decoded(static_cast<std::size_t>(unitCount), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, bytes.get(), byteCount, decoded.data(), unitCount);
+    const int decodedCount = ::MultiByteToWideChar(CP_UTF8, 0, bytes.get(), byteCount, decoded.data(), unitCount);
+    decoded.resize(static_cast<std::size_t>(decodedCount));
     return decoded;
 }
 
@@ -42,8 +44,11 @@ jstring newStringFromUtf8(JNIEnv* env, const std::wstring& text) {
     std::string encoded;
     if (unitCount > 0) {
         const int byteCount = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), unitCount, nullptr, 0, nullptr, nullptr);
+        if (byteCount <= 0) return nullptr;
         encoded.resize(static_cast<std::size_t>(byteCount));
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), unitCount, encoded.data(), byteCount, nullptr, nullptr);
+        const int encodedCount =
+            ::WideCharToMultiByte(CP_UTF8, 0, text.data(), unitCount, encoded.data(), byteCount, nullptr, nullptr);
+        encoded.resize(static_cast<std::size_t>(encodedCount));
     }
     return env->NewStringUTF(encoded.c_str());
 }
