@@ -516,7 +516,7 @@ TEST_F(PickoraClassic, FillsTheRecordForOpenAndSave) {
         classicCall.calls = 0;
         const OPENFILENAMEW& r = classicCall.record;
         EXPECT_EQ(classicCall.save, c.save);
-        EXPECT_EQ(r.lStructSize, sizeof(OPENFILENAMEW));
+        EXPECT_EQ(r.lStructSize, sizeof(void*) == 4 ? 88u : 152u);  // the target's own record size
         EXPECT_EQ(r.hwndOwner, foreground.get());
         EXPECT_EQ(r.hInstance, nullptr);
         EXPECT_EQ(classicCall.filter, std::wstring(L"Text\0*.txt\0All\0*.*\0\0", 20));
