@@ -21,7 +21,9 @@ TEST(KorvixLibrary, ExportsEveryNativeMethodByItsJniName) {
     for (const char* method :
          {"getRegistry", "putRegistry", "keyExists", "getSubkeys", "getDiskFreeSpace", "launchProcess", "resolveLink",
           "fileExists", "isFile", "isDirectory", "isFileLocked", "canWrite", "addToRecentFiles", "getFileIcon",
-          "getFileIconOnXpOrVista", "extractIcon"}) {
+          "getFileIconOnXpOrVista", "extractIcon",
+          "openWebcam", "getImageWidth", "getImageHeight", "readWebcamFrame", "closeWebcam",
+          "showVideoSourceDialog", "isVideoSourceDialogAvailable"}) {
         EXPECT_NE(exportOf(method), nullptr) << method;
     }
 }
