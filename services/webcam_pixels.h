@@ -61,4 +61,12 @@ void swapRedAndBlue(std::uint8_t* pixels, std::size_t count);
 // are there; null otherwise.
 const std::uint8_t* packedBitmapPixels(const std::uint8_t* packed, std::size_t size, int width, int height);
 
+// The plain kernels of the conversions above, one pixel at a time: what the vector forms that
+// the processor's features select at run time must equal byte for byte.
+namespace scalar {
+void bgrToRgb(const std::uint8_t* bgr, std::uint8_t* rgb, std::size_t pixels);
+// From the start of a group; an odd count uses half of the last one.
+void yuy2ToRgb(const std::uint8_t* yuy2, std::uint8_t* rgb, std::size_t pixels);
+}  // namespace scalar
+
 }  // namespace korvix

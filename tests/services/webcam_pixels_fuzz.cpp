@@ -1,5 +1,6 @@
 // Random images of odd sizes and strides through the webcam conversions, each in buffers of
-// exactly the size the conversion may touch (the sanitizers catch any byte beyond): the
+// exactly the size the conversion may touch (the sanitizers catch any byte beyond): the fast
+// kernels must give the plain kernels' bytes (every pixel's definition for RGB rows), the
 // compare-while-converting forms must answer "changed" exactly when the plain conversion
 // would change the frame, and leave the same bytes; a packed bitmap of any header and length
 // either gives pixels whose every row lies inside it or none.
@@ -57,7 +58,7 @@ std::vector<std::uint8_t> staleFrame(Input& in, const std::vector<std::uint8_t>&
 
 void checkRgbRows(Input& in) {
     const int width = 1 + int(in.take(40));
-    const int height = 1 + int(in.take(12));
+    const int height = 1 + int(in.take(120));  // past one comparison span
     const std::size_t stride = std::size_t(width) * 3 + in.take(5);
     const bool bottomUp = in.take(2);
     const std::vector<std::uint8_t> image = randomBytes(in, stride * std::size_t(height - 1) + std::size_t(width) * 3,
@@ -95,10 +96,14 @@ void checkRgbRows(Input& in) {
 }
 
 void checkYuy2(Input& in) {
-    const std::size_t pixels = 1 + in.take(1500);  // odd counts included
+    const std::size_t pixels = 1 + in.take(5000);  // odd counts, several comparison spans
     const std::vector<std::uint8_t> yuy2 = randomBytes(in, yuy2BytesFor(pixels), in.take(2));
     std::vector<std::uint8_t> converted(pixels * 3);
     convertYuy2(yuy2.data(), converted.data(), pixels);
+    // The kernel the processor's features chose gives the plain kernel's bytes.
+    std::vector<std::uint8_t> plain(pixels * 3);
+    scalar::yuy2ToRgb(yuy2.data(), plain.data(), pixels);
+    if (converted != plain) fail("yuy2 kernels differ", long(pixels), 0);
     std::vector<std::uint8_t> frame = staleFrame(in, converted);
     const bool differed = frame != converted;
     if (convertYuy2IfChanged(yuy2.data(), frame.data(), pixels) != differed) fail("yuy2 change answer", differed, 0);

@@ -68,7 +68,7 @@ TEST(WebcamRgbRows, ImageOfAnotherSizeWritesOnlyTheOverlap) {
 
 TEST(WebcamRgbRows, StillSceneIsFoundAndAChangeAnywhereIsConverted) {
     // Wider than one comparison span, with an odd width so spans cross rows.
-    constexpr int kWidth = 301, kHeight = 3;
+    constexpr int kWidth = 301, kHeight = 15;
     Bytes image(std::size_t(kWidth) * kHeight * 3);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7 + 1);
     const BgrRows source = bottomUpRows(image.data(), kWidth * 3, kWidth, kHeight);
@@ -78,7 +78,7 @@ TEST(WebcamRgbRows, StillSceneIsFoundAndAChangeAnywhereIsConverted) {
     Bytes frame = converted;
     EXPECT_FALSE(copyBgrRowsIfChanged(source, frame.data()));
     EXPECT_EQ(frame, converted);
-    for (std::size_t changed : {std::size_t(0), std::size_t(256 * 3 + 1), image.size() - 1}) {
+    for (std::size_t changed : {std::size_t(0), std::size_t(2048 * 3 + 1), image.size() - 1}) {
         Bytes stale = converted;
         stale[changed] ^= 0x40;  // one byte of the frame differs from the new image
         EXPECT_TRUE(copyBgrRowsIfChanged(source, stale.data())) << changed;
@@ -121,7 +121,7 @@ TEST(WebcamYuy2, TwoPixelsShareChromaAndAnOddCountWritesOnlyItsPixels) {
 }
 
 TEST(WebcamYuy2, StillSceneIsFoundAndAChangeIsConverted) {
-    constexpr std::size_t kPixels = 601;  // several spans and an odd tail
+    constexpr std::size_t kPixels = 4501;  // several comparison spans and an odd tail
     Bytes yuy2(yuy2BytesFor(kPixels));
     for (std::size_t i = 0; i < yuy2.size(); ++i) yuy2[i] = std::uint8_t(i * 13 + 5);
     Bytes converted(kPixels * 3);
@@ -129,7 +129,7 @@ TEST(WebcamYuy2, StillSceneIsFoundAndAChangeIsConverted) {
 
     Bytes frame = converted;
     EXPECT_FALSE(convertYuy2IfChanged(yuy2.data(), frame.data(), kPixels));
-    for (std::size_t changed : {std::size_t(0), std::size_t(300 * 3), converted.size() - 1}) {
+    for (std::size_t changed : {std::size_t(0), std::size_t(2100 * 3), converted.size() - 1}) {
         Bytes stale = converted;
         stale[changed] ^= 0x01;
         EXPECT_TRUE(convertYuy2IfChanged(yuy2.data(), stale.data(), kPixels)) << changed;
