@@ -86,7 +86,7 @@ std::string jpegOf(const Picture& picture) {
     return readFile(path);
 }
 
-VideoFormat cameraFormat(int width, int height, WORD bitCount, DWORD compression, DWORD sizeImage) {
+VideoFormat videoFormat(int width, int height, WORD bitCount, DWORD compression, DWORD sizeImage) {
     VideoFormat format{};
     format.header.biSize = sizeof(BITMAPINFOHEADER);
     format.header.biWidth = width;
@@ -95,6 +95,11 @@ VideoFormat cameraFormat(int width, int height, WORD bitCount, DWORD compression
     format.header.biBitCount = bitCount;
     format.header.biCompression = compression;
     format.header.biSizeImage = sizeImage;
+    return format;
+}
+
+VideoFormat cameraFormat(int width, int height, WORD bitCount, DWORD compression, DWORD sizeImage) {
+    VideoFormat format = videoFormat(width, height, bitCount, compression, sizeImage);
     format.header.biXPelsPerMeter = 1234;  // a field the library must keep as the camera gave it
     return format;
 }

@@ -43,7 +43,9 @@ Bytes topDownBgr(const Picture& picture);
 // A JPEG of the picture, made with GDI+.
 std::string jpegOf(const Picture& picture);
 
-// The format record a camera reports.
+// A format record with the fields named and every other one zero.
+VideoFormat videoFormat(int width, int height, WORD bitCount, DWORD compression, DWORD sizeImage);
+// The format record a camera reports: one more field set, which must survive into a decoder's.
 VideoFormat cameraFormat(int width, int height, WORD bitCount, DWORD compression, DWORD sizeImage);
 
 // Public helpers: the cases' tables of scripts reach them through the fixture.

@@ -12,20 +12,11 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr std::size_t kFrameBytes = std::size_t(kWidth) * kHeight * 3;
 
-VideoFormat requestedFormat(WORD bitCount, DWORD compression, DWORD sizeImage) {
-    VideoFormat format{};
-    format.header.biSize = 40;
-    format.header.biWidth = kWidth;
-    format.header.biHeight = kHeight;
-    format.header.biPlanes = 1;
-    format.header.biBitCount = bitCount;
-    format.header.biCompression = compression;
-    format.header.biSizeImage = sizeImage;
-    return format;
-}
-const VideoFormat kRgbRequest = requestedFormat(24, BI_RGB, 921600);
-const VideoFormat kYuy2Request = requestedFormat(16, fourCc('Y', 'U', 'Y', '2'), 614400);
-const VideoFormat kI420Request = requestedFormat(12, fourCc('I', '4', '2', '0'), 460800);
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+// The headers the library must ask for, in this order: 40-byte header, one plane, bottom-up.
+const VideoFormat kRgbRequest = videoFormat(kWidth, kHeight, 24, BI_RGB, 921600);
+const VideoFormat kYuy2Request = videoFormat(kWidth, kHeight, 16, fourCc('Y', 'U', 'Y', '2'), 614400);
+const VideoFormat kI420Request = videoFormat(kWidth, kHeight, 12, fourCc('I', '4', '2', '0'), 460800);
 
 void expectFormat(const VideoFormat& actual, const VideoFormat& expected, const char* what) {
     EXPECT_EQ(std::memcmp(&actual, &expected, sizeof(VideoFormat)), 0)
