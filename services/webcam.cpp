@@ -46,6 +46,7 @@ struct WebcamState {
     CaptureFormat output{};
     tavro::UniqueDecompressor decoder;
     tavro::GdiplusSession imaging;
+    StillFrameFilter stillFrames;          // modes 1 and 2
     std::vector<std::uint8_t> paddedRows;  // a DV decode whose rows are padded
 };
 
@@ -169,10 +170,6 @@ std::size_t bytesNeeded(const WebcamState& state) {
     return 0;
 }
 
-BgrRows bottomUpFrame(const WebcamState& state, const std::uint8_t* pixels, std::size_t rowBytes) {
-    return bottomUpRows(pixels, rowBytes, state.width, state.height);
-}
-
 // The JPEG goes through a file in the temporary folder, which the imaging library decodes.
 void convertJpeg(WebcamState& state, const VIDEOHDR& frame) {
     char folder[512];
@@ -240,8 +237,8 @@ void convertI420(WebcamState& state, const VIDEOHDR& frame) {
     const std::uint8_t* pixels =
         packedBitmapPixels(static_cast<const std::uint8_t*>(bytes.get()), bytes.size(), state.width, state.height);
     if (!pixels) return;
-    copyBgrRows(bottomUpFrame(state, pixels, bitmapRowBytes24(std::size_t(state.width))), state.frame.data(),
-                state.width, state.height);
+    copyBgrRows(bottomUpRows(pixels, bitmapRowBytes24(std::size_t(state.width)), state.width, state.height),
+                state.frame.data(), state.width, state.height);
 }
 
 void deliverFrame(WebcamState& state, const VIDEOHDR* frame) {
@@ -250,25 +247,15 @@ void deliverFrame(WebcamState& state, const VIDEOHDR* frame) {
     // A frame shorter than its format says is skipped: nothing reads past its buffer.
     if (frame->dwBufferLength < bytesNeeded(state)) return;
 
-    const std::size_t pixels = std::size_t(state.width) * std::size_t(state.height);
-    const bool compared = state.frameCount != 0;
-    // Modes 1 and 2 compare while converting: an unchanged frame is not converted again.
+    // Modes 1 and 2 tell a still scene from a changed one; an unchanged frame is not converted
+    // again. The other modes count every frame as changed.
     if (state.mode == DeliveryMode::rgb24 || state.mode == DeliveryMode::yuy2) {
-        bool changed;
-        if (state.mode == DeliveryMode::rgb24) {
-            const BgrRows rows = bottomUpFrame(state, frame->lpData, std::size_t(state.width) * 3);
-            if (compared) {
-                changed = copyBgrRowsIfChanged(rows, state.frame.data());
-            } else {
-                copyBgrRows(rows, state.frame.data(), state.width, state.height);
-                changed = true;
-            }
-        } else if (compared) {
-            changed = convertYuy2IfChanged(frame->lpData, state.frame.data(), pixels);
-        } else {
-            convertYuy2(frame->lpData, state.frame.data(), pixels);
-            changed = true;
-        }
+        const bool first = state.frameCount == 0;
+        const bool changed =
+            state.mode == DeliveryMode::rgb24
+                ? state.stillFrames.deliverRgb24(frame->lpData, state.frame.data(), state.width, state.height, first)
+                : state.stillFrames.deliverYuy2(frame->lpData, state.frame.data(),
+                                                std::size_t(state.width) * std::size_t(state.height), first);
         if (!changed) {
             ++state.repeatCount;
             return;

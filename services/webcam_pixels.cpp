@@ -98,9 +98,11 @@ inline bool yuvPixel(int luma, int red, int green, int blue, std::uint8_t* out) 
                   kYuy2.clamp[((luma + green) >> 8) + kClampOffset], kYuy2.clamp[((luma + blue) >> 8) + kClampOffset]);
 }
 
-// From the start of a group; an odd count uses half of the last one.
+// From the start of a group; an odd count uses half of the last one. The writing pass also
+// copies the groups it reads to `keep` when given.
 template <Pass P>
-bool yuy2Plain(const std::uint8_t* group, std::uint8_t* out, std::size_t count) {
+bool yuy2Plain(const std::uint8_t* group, std::uint8_t* out, std::size_t count, std::uint8_t* keep = nullptr) {
+    if (keep) std::memcpy(keep, group, yuy2BytesFor(count));
     for (; count >= 2; count -= 2, group += 4, out += 6) {
         const int red = kYuy2.redV[group[3]];
         const int green = kYuy2.greenU[group[1]] + kYuy2.greenV[group[3]];
@@ -205,7 +207,8 @@ KORVIX_SSSE3 bool bgrSsse3(const std::uint8_t* in, std::uint8_t* out, std::size_
 
 // Eight pixels per step; the second 12 bytes go out as 16, so 10 pixels must be left.
 template <Pass P>
-KORVIX_SSSE3 bool yuy2Ssse3(const std::uint8_t* yuy2, std::uint8_t* out, std::size_t pixels) {
+KORVIX_SSSE3 bool yuy2Ssse3(const std::uint8_t* yuy2, std::uint8_t* out, std::size_t pixels,
+                            std::uint8_t* keep = nullptr) {
 #define KORVIX_SET128(...) _mm_setr_epi8(__VA_ARGS__)
     KORVIX_YUY2_LANE_CONSTANTS(__m128i, KORVIX_SET128);
 #undef KORVIX_SET128
@@ -213,17 +216,19 @@ KORVIX_SSSE3 bool yuy2Ssse3(const std::uint8_t* yuy2, std::uint8_t* out, std::si
     std::size_t i = 0;
     for (; i + 10 <= pixels; i += 8) {
         const __m128i groups = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yuy2 + i * 2));
+        if (keep) _mm_storeu_si128(reinterpret_cast<__m128i*>(keep + i * 2), groups);
         __m128i first, second;
         KORVIX_YUY2_TO_RGB_LANES(_mm, si128, __m128i, groups, first, second);
         put12<P>(out + i * 3, first, differences);
         put12<P>(out + i * 3 + 12, second, differences);
     }
-    return noDifferences(differences) && yuy2Plain<P>(yuy2 + i * 2, out + i * 3, pixels - i);
+    return noDifferences(differences) &&
+           yuy2Plain<P>(yuy2 + i * 2, out + i * 3, pixels - i, keep ? keep + i * 2 : nullptr);
 }
 
 // Sixteen pixels per step (lane 0 pixels 0-7, lane 1 pixels 8-15), so 18 must be left.
 template <Pass P>
-KORVIX_AVX2 bool yuy2Avx2(const std::uint8_t* yuy2, std::uint8_t* out, std::size_t pixels) {
+KORVIX_AVX2 bool yuy2Avx2(const std::uint8_t* yuy2, std::uint8_t* out, std::size_t pixels, std::uint8_t* keep) {
 #define KORVIX_SET256(...) _mm256_setr_epi8(__VA_ARGS__, __VA_ARGS__)
     KORVIX_YUY2_LANE_CONSTANTS(__m256i, KORVIX_SET256);
 #undef KORVIX_SET256
@@ -231,6 +236,7 @@ KORVIX_AVX2 bool yuy2Avx2(const std::uint8_t* yuy2, std::uint8_t* out, std::size
     std::size_t i = 0;
     for (; i + 18 <= pixels; i += 16) {
         const __m256i groups = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yuy2 + i * 2));
+        if (keep) _mm256_storeu_si256(reinterpret_cast<__m256i*>(keep + i * 2), groups);
         __m256i first, second;
         KORVIX_YUY2_TO_RGB_LANES(_mm256, si256, __m256i, groups, first, second);
         std::uint8_t* target = out + i * 3;
@@ -239,7 +245,8 @@ KORVIX_AVX2 bool yuy2Avx2(const std::uint8_t* yuy2, std::uint8_t* out, std::size
         put12<P>(target + 24, _mm256_extracti128_si256(first, 1), differences);
         put12<P>(target + 36, _mm256_extracti128_si256(second, 1), differences);
     }
-    return noDifferences(differences) && yuy2Ssse3<P>(yuy2 + i * 2, out + i * 3, pixels - i);
+    return noDifferences(differences) &&
+           yuy2Ssse3<P>(yuy2 + i * 2, out + i * 3, pixels - i, keep ? keep + i * 2 : nullptr);
 }
 #endif
 
@@ -252,25 +259,33 @@ bool bgrRun(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     return bgrPlain<P>(in, out, count);
 }
 
+// `keep`: where the writing pass also copies the groups it reads (or null).
 template <Pass P>
-bool yuy2Run(const std::uint8_t* yuy2, std::uint8_t* out, std::size_t pixels) {
+bool yuy2Run(const std::uint8_t* yuy2, std::uint8_t* out, std::size_t pixels, std::uint8_t* keep = nullptr) {
 #ifdef KORVIX_VECTOR_KERNELS
-    if (vectorLevel() == VectorLevel::avx2) return yuy2Avx2<P>(yuy2, out, pixels);
-    if (vectorLevel() == VectorLevel::ssse3) return yuy2Ssse3<P>(yuy2, out, pixels);
+    if (vectorLevel() == VectorLevel::avx2) return yuy2Avx2<P>(yuy2, out, pixels, keep);
+    if (vectorLevel() == VectorLevel::ssse3) return yuy2Ssse3<P>(yuy2, out, pixels, keep);
 #endif
-    return yuy2Plain<P>(yuy2, out, pixels);
+    return yuy2Plain<P>(yuy2, out, pixels, keep);
 }
 
-// Pixels [first, first + count) of the image, counted row by row from the top left.
-bool bgrSpan(Pass pass, const BgrRows& source, std::size_t first, std::size_t count, std::uint8_t* out) {
+// Pixels [first, first + count) of the image, counted row by row from the top left. `kept`,
+// when given, is the top row of a copy of the source's rows at the same stride, where the
+// writing pass copies what it reads.
+bool bgrSpan(Pass pass, const BgrRows& source, std::uint8_t* kept, std::size_t first, std::size_t count,
+             std::uint8_t* out) {
     const std::size_t width = std::size_t(source.width);
     std::size_t row = first / width;
     std::size_t column = first % width;
     while (count) {
         const std::size_t n = std::min(count, width - column);
-        const std::uint8_t* in = source.top + std::ptrdiff_t(row) * source.stride + column * 3;
-        if (pass == Pass::compare ? !bgrRun<Pass::compare>(in, out, n) : !bgrRun<Pass::write>(in, out, n)) {
-            return false;
+        const std::ptrdiff_t at = std::ptrdiff_t(row) * source.stride + std::ptrdiff_t(column * 3);
+        const std::uint8_t* in = source.top + at;
+        if (pass == Pass::compare) {
+            if (!bgrRun<Pass::compare>(in, out, n)) return false;
+        } else {
+            if (kept) std::memcpy(kept + at, in, n * 3);  // while the row is at hand
+            bgrRun<Pass::write>(in, out, n);
         }
         out += n * 3;
         count -= n;
@@ -278,6 +293,16 @@ bool bgrSpan(Pass pass, const BgrRows& source, std::size_t first, std::size_t co
         column = 0;
     }
     return true;
+}
+
+// `kept` as for bgrSpan.
+bool copyBgrRowsIfChangedKeeping(const BgrRows& source, std::uint8_t* frame, std::uint8_t* kept) {
+    if (source.width <= 0 || source.height <= 0) return false;
+    const std::size_t pixels = std::size_t(source.width) * std::size_t(source.height);
+    return convertIfChanged(pixels, frame, [&source, kept](Pass pass, std::size_t first, std::size_t count,
+                                                           std::uint8_t* out) {
+        return bgrSpan(pass, source, kept, first, count, out);
+    });
 }
 
 std::int32_t readInt32(const std::uint8_t* bytes) {
@@ -326,26 +351,63 @@ void copyBgrRows(const BgrRows& source, std::uint8_t* frame, int width, int heig
 }
 
 bool copyBgrRowsIfChanged(const BgrRows& source, std::uint8_t* frame) {
-    if (source.width <= 0 || source.height <= 0) return false;
-    const std::size_t pixels = std::size_t(source.width) * std::size_t(source.height);
-    return convertIfChanged(pixels, frame, [&source](Pass pass, std::size_t first, std::size_t count,
-                                                     std::uint8_t* out) {
-        return bgrSpan(pass, source, first, count, out);
-    });
+    return copyBgrRowsIfChangedKeeping(source, frame, nullptr);
 }
 
 void convertYuy2(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels) {
     yuy2Run<Pass::write>(yuy2, frame, pixels);
 }
 
-bool convertYuy2IfChanged(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels) {
+// `keep`: where the groups of the pixels written are copied too (or null).
+static bool convertYuy2IfChangedKeeping(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels,
+                                 std::uint8_t* keep) {
     // Spans start on even pixels, so on whole groups.
-    return convertIfChanged(pixels, frame, [yuy2](Pass pass, std::size_t first, std::size_t count,
-                                                  std::uint8_t* out) {
+    return convertIfChanged(pixels, frame, [yuy2, keep](Pass pass, std::size_t first, std::size_t count,
+                                                        std::uint8_t* out) {
         const std::uint8_t* groups = yuy2 + first * 2;
         return pass == Pass::compare ? yuy2Run<Pass::compare>(groups, out, count)
-                                     : yuy2Run<Pass::write>(groups, out, count);
+                                     : yuy2Run<Pass::write>(groups, out, count, keep ? keep + first * 2 : nullptr);
     });
+}
+
+bool convertYuy2IfChanged(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels) {
+    return convertYuy2IfChangedKeeping(yuy2, frame, pixels, nullptr);
+}
+
+bool StillFrameFilter::repeated(const std::uint8_t* source, std::size_t bytes, bool first) const {
+    return !first && lastSource_.size() == bytes && std::memcmp(lastSource_.data(), source, bytes) == 0;
+}
+
+void StillFrameFilter::keep(const std::uint8_t* source, std::size_t bytes) {
+    lastSource_.assign(source, source + bytes);
+}
+
+bool StillFrameFilter::deliverRgb24(const std::uint8_t* bottomUpBgr, std::uint8_t* frame, int width, int height,
+                                    bool first) {
+    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 3;
+    if (repeated(bottomUpBgr, bytes, first)) return false;
+    const BgrRows rows = bottomUpRows(bottomUpBgr, std::size_t(width) * 3, width, height);
+    if (first || lastSource_.size() != bytes) {
+        copyBgrRows(rows, frame, width, height);
+        keep(bottomUpBgr, bytes);
+        return true;
+    }
+    // Kept as converted, as for YUY2 (a change of these bytes always changes the image).
+    std::uint8_t* keptTop = lastSource_.data() + (rows.top - bottomUpBgr);
+    return copyBgrRowsIfChangedKeeping(rows, frame, keptTop);
+}
+
+bool StillFrameFilter::deliverYuy2(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels, bool first) {
+    const std::size_t bytes = yuy2BytesFor(pixels);
+    if (repeated(yuy2, bytes, first)) return false;
+    if (first || lastSource_.size() != bytes) {
+        yuy2Run<Pass::write>(yuy2, frame, pixels);
+        keep(yuy2, bytes);
+        return true;
+    }
+    // The groups are kept as they are converted. Spans found equal keep their old groups,
+    // which give the same pixels; other bytes giving the same image keep all of them.
+    return convertYuy2IfChangedKeeping(yuy2, frame, pixels, lastSource_.data());
 }
 
 void swapRedAndBlue(std::uint8_t* pixels, std::size_t count) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace korvix {
 
@@ -52,6 +53,24 @@ constexpr std::size_t yuy2BytesFor(std::size_t pixels) { return (pixels + 1) / 2
 void convertYuy2(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels);
 // Writes only when the converted image differs from the frame's; answers whether it did.
 bool convertYuy2IfChanged(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels);
+
+// One grabbed frame of modes 1 and 2 into the frame buffer, the way the frame callback takes
+// it: the first frame after an open is converted; a later one only when its image differs
+// from what the frame holds (each converted pixel compared). The source bytes behind the frame
+// are kept, so a frame identical to them is known unchanged after one comparison of its bytes
+// (the conversion being a function of them); the frame must not be written by anything else.
+class StillFrameFilter {
+public:
+    // Answers whether the frame was written (false: the same image again).
+    bool deliverRgb24(const std::uint8_t* bottomUpBgr, std::uint8_t* frame, int width, int height, bool first);
+    bool deliverYuy2(const std::uint8_t* yuy2, std::uint8_t* frame, std::size_t pixels, bool first);
+
+private:
+    bool repeated(const std::uint8_t* source, std::size_t bytes, bool first) const;
+    void keep(const std::uint8_t* source, std::size_t bytes);
+
+    std::vector<std::uint8_t> lastSource_;
+};
 
 // Swaps the first and third byte of every 3-byte pixel.
 void swapRedAndBlue(std::uint8_t* pixels, std::size_t count);

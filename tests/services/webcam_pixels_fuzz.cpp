@@ -110,6 +110,37 @@ void checkYuy2(Input& in) {
     if (frame != converted) fail("yuy2 frame after compare", long(pixels), 0);
 }
 
+// A run of frames through the callback's filter, each a variant of a few earlier ones: its
+// answer and the frame must be what converting every frame and comparing the images give.
+void checkStillFrames(Input& in) {
+    const bool rgb = in.take(2);
+    const int width = 1 + int(in.take(50));
+    const int height = 1 + int(in.take(60));
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    const std::size_t bytes = rgb ? pixels * 3 : yuy2BytesFor(pixels);
+    std::vector<std::vector<std::uint8_t>> seen{randomBytes(in, bytes, in.take(2))};
+    StillFrameFilter filter;
+    std::vector<std::uint8_t> frame(pixels * 3), expected(pixels * 3);
+    for (int step = 0; step < 8; ++step) {
+        std::vector<std::uint8_t> source = seen[in.take(std::uint32_t(seen.size()))];
+        const std::uint32_t edits = in.take(3);
+        for (std::uint32_t i = 0; i < edits; ++i) source[in.take(std::uint32_t(bytes))] = in.byte();
+        seen.push_back(source);
+        std::vector<std::uint8_t> before = expected;
+        if (rgb) {
+            copyBgrRows(bottomUpRows(source.data(), std::size_t(width) * 3, width, height), expected.data(), width,
+                        height);
+        } else {
+            convertYuy2(source.data(), expected.data(), pixels);
+        }
+        const bool first = step == 0;
+        const bool changed = rgb ? filter.deliverRgb24(source.data(), frame.data(), width, height, first)
+                                 : filter.deliverYuy2(source.data(), frame.data(), pixels, first);
+        if (changed != (first || before != expected)) fail("still frame answer", step, rgb);
+        if (frame != expected) fail("still frame image", step, rgb);
+    }
+}
+
 void checkPackedBitmap(Input& in) {
     const int width = 1 + int(in.take(20));
     const int height = 1 + int(in.take(20));
@@ -134,6 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in(data, size);
     checkRgbRows(in);
     checkYuy2(in);
+    checkStillFrames(in);
     checkPackedBitmap(in);
     return 0;
 }

@@ -137,6 +137,57 @@ TEST(WebcamYuy2, StillSceneIsFoundAndAChangeIsConverted) {
     }
 }
 
+TEST(WebcamStillFrames, RepeatsAreFoundByTheirBytesOrTheirImageAndChangesAnywhereConvert) {
+    constexpr int kWidth = 64, kHeight = 40;  // more than one comparison span
+    Bytes still(std::size_t(kWidth) * kHeight * 3);
+    for (std::size_t i = 0; i < still.size(); ++i) still[i] = std::uint8_t(i * 5 + 3);
+    Bytes moved = still;
+    moved[5] ^= 0x10;  // in the bottom row, which is the image's last: the leading spans stay equal
+    auto converted = [&](const Bytes& source) {
+        Bytes rgb(source.size());
+        copyBgrRows(bottomUpRows(source.data(), kWidth * 3, kWidth, kHeight), rgb.data(), kWidth, kHeight);
+        return rgb;
+    };
+    StillFrameFilter filter;
+    Bytes frame(still.size(), 0xEE);
+    struct Step {
+        const Bytes& source;
+        bool first;
+        bool changed;
+    };
+    int index = 0;
+    for (const Step& step : {Step{still, true, true}, Step{still, false, false}, Step{moved, false, true},
+                             Step{moved, false, false}, Step{still, false, true}, Step{still, false, false}}) {
+        EXPECT_EQ(filter.deliverRgb24(step.source.data(), frame.data(), kWidth, kHeight, step.first), step.changed)
+            << "step " << index;
+        EXPECT_EQ(frame, converted(step.source)) << "step " << index;
+        ++index;
+    }
+}
+
+TEST(WebcamStillFrames, YuyvOfOtherBytesButTheSameImageIsStill) {
+    constexpr std::size_t kPixels = 4100;
+    Bytes brighter(yuy2BytesFor(kPixels), 128), brightest(yuy2BytesFor(kPixels), 128);
+    for (std::size_t i = 0; i < brighter.size(); i += 2) {
+        brighter[i] = 250;  // both clamp to white
+        brightest[i] = 255;
+    }
+    Bytes grey = brighter;
+    grey[grey.size() - 2] = 128;  // the last pixel only
+    StillFrameFilter filter;
+    Bytes frame(kPixels * 3);
+    EXPECT_TRUE(filter.deliverYuy2(brighter.data(), frame.data(), kPixels, true));
+    EXPECT_FALSE(filter.deliverYuy2(brightest.data(), frame.data(), kPixels, false));
+    EXPECT_FALSE(filter.deliverYuy2(brighter.data(), frame.data(), kPixels, false));
+    EXPECT_EQ(frame, Bytes(kPixels * 3, 255));
+    EXPECT_TRUE(filter.deliverYuy2(grey.data(), frame.data(), kPixels, false));
+    EXPECT_EQ(frame[kPixels * 3 - 1], 130);
+    EXPECT_TRUE(filter.deliverYuy2(brighter.data(), frame.data(), kPixels, false));  // back again
+    EXPECT_EQ(frame, Bytes(kPixels * 3, 255));
+    // A first frame after an open converts whatever the frame held.
+    EXPECT_TRUE(filter.deliverYuy2(brighter.data(), frame.data(), kPixels, true));
+}
+
 TEST(WebcamDecodedPixels, RedAndBlueSwapInPlace) {
     Bytes pixels = {1, 2, 3, 4, 5, 6};
     swapRedAndBlue(pixels.data(), 2);
