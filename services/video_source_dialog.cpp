@@ -125,8 +125,9 @@ bool showVideoSourceDialog() {
     if (!window) return false;
     setCaptureWindow(window);
     if (!sendCaptureMessage(window, WM_CAP_DRIVER_CONNECT, 0, 0)) {
-        abandonWebcam();
-        return false;  // no dialog was shown
+        ::DestroyWindow(window);
+        setCaptureWindow(nullptr);
+        return false;  // no dialog was shown, whether or not the window went
     }
 
     startWatcher();
