@@ -410,6 +410,15 @@ TEST_F(Webcam, CloseFailsWhileTheDriverHoldsOnAndSucceedsOnceItLetsGo) {
     EXPECT_EQ(codec->openInstances, 0);
 }
 
+TEST_F(Webcam, CloseFailsWhenTheWindowCannotBeDestroyed) {
+    rgbCamera();
+    driver->foreignWindow = TRUE;
+    ASSERT_EQ(open(), 0);
+    EXPECT_EQ(close(), -1);
+    EXPECT_EQ(driver->disconnects, 1);
+    EXPECT_TRUE(::IsWindow(driver->lastWindow));
+}
+
 TEST_F(Webcam, SecondOpenClosesTheFirstWebcamInsteadOfLosingIt) {
     dvCamera(64, 48);
     ASSERT_EQ(open(), 0);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using capture_standin::CaptureDriverScript;
@@ -181,8 +182,25 @@ HWND WINAPI capCreateCaptureWindowA(LPCSTR title, DWORD style, int x, int y, int
     static const bool registered = (registerClasses(), true);
     (void)registered;
     if (script.failCreate) return nullptr;
-    const HWND window = ::CreateWindowExA(0, kCaptureClass, title, style, x, y, width, height, parent,
-                                          reinterpret_cast<HMENU>(INT_PTR(id)), module, nullptr);
+    auto create = [=] {
+        return ::CreateWindowExA(0, kCaptureClass, title, style, x, y, width, height, parent,
+                                 reinterpret_cast<HMENU>(INT_PTR(id)), module, nullptr);
+    };
+    HWND window = nullptr;
+    if (script.foreignWindow) {
+        // A thread of its own answers the window's messages until the process ends.
+        const HANDLE created = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::thread([&window, created, create] {
+            window = create();
+            ::SetEvent(created);
+            MSG message;
+            while (::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
+        }).detach();
+        ::WaitForSingleObject(created, INFINITE);
+        ::CloseHandle(created);
+    } else {
+        window = create();
+    }
     ++script.windowsCreated;
     script.lastWindow = window;
     std::strncpy(script.lastTitle, title ? title : "", sizeof(script.lastTitle) - 1);

@@ -25,6 +25,7 @@ struct CaptureDriverScript {
     BOOL failSetCallback;   // WM_CAP_SET_CALLBACK_FRAME answers FALSE
     BOOL failGrab;          // WM_CAP_GRAB_FRAME answers FALSE without calling back
     BOOL failCaps;          // WM_CAP_DRIVER_GET_CAPS answers FALSE
+    BOOL foreignWindow;     // the window belongs to a thread of the driver: the caller cannot destroy it
     BOOL hasSourceDialog;   // the capabilities' fHasDlgVideoSource
     VideoFormat current;    // WM_CAP_GET_VIDEOFORMAT; replaced by every accepted SET
     // Compressions WM_CAP_SET_VIDEOFORMAT accepts (BI_RGB as 24 bits, YUY2, I420).
