@@ -22,7 +22,9 @@ TEST(KorvixLibrary, ExportsEveryNativeMethodByItsJniName) {
          {"getRegistry", "putRegistry", "keyExists", "getSubkeys", "getDiskFreeSpace", "launchProcess", "resolveLink",
           "fileExists", "isFile", "isDirectory", "isFileLocked", "canWrite", "addToRecentFiles", "getFileIcon",
           "getFileIconOnXpOrVista", "extractIcon",
-          "startSpeakingString", "stopSpeaking", "getDefaultVoice", "getProxyForURL"}) {
+          "startSpeakingString", "stopSpeaking", "getDefaultVoice", "getProxyForURL",
+          "openWebcam", "getImageWidth", "getImageHeight", "readWebcamFrame", "closeWebcam",
+          "showVideoSourceDialog", "isVideoSourceDialogAvailable"}) {
         EXPECT_NE(exportOf(method), nullptr) << method;
     }
 }
