@@ -26,7 +26,17 @@ namespace {
 
 qs::State* sharedState = nullptr;
 HANDLE sharedMapping = nullptr;
-thread_local qs::Call* currentCall = nullptr;
+// The call being served on this thread. A TLS slot of its own, given back at unload: a C++
+// thread_local would take a slot per load that is never returned, and tests load often.
+DWORD currentCallSlot = TLS_OUT_OF_INDEXES;
+
+qs::Call* currentCall() {
+    return static_cast<qs::Call*>(::TlsGetValue(currentCallSlot));
+}
+
+void serve(qs::Call* call) {
+    ::TlsSetValue(currentCallSlot, call);
+}
 
 qs::State& state() {
     return *sharedState;
@@ -49,8 +59,9 @@ Answer answerByte(unsigned byte) {
 }
 
 std::optional<int> failure() {
+    const qs::Call* call = currentCall();
     for (const qs::Failure& f : state().control.failures) {
-        if (f.code != 0 && currentCall && f.code == currentCall->code) return f.result;
+        if (f.code != 0 && call && f.code == call->code) return f.result;
     }
     return std::nullopt;
 }
@@ -71,20 +82,23 @@ std::uint64_t widened(T value) {
 
 template <typename... T>
 void record(T... arguments) {
-    if (!currentCall) return;
+    qs::Call* call = currentCall();
+    if (!call) return;
     const std::uint64_t values[] = {widened(arguments)...};
-    for (std::size_t i = 0; i < sizeof...(T) && i < qs::kMaxArguments; ++i) currentCall->arguments[i] = values[i];
-    currentCall->argumentCount = static_cast<std::uint32_t>(sizeof...(T));
+    for (std::size_t i = 0; i < sizeof...(T) && i < qs::kMaxArguments; ++i) call->arguments[i] = values[i];
+    call->argumentCount = static_cast<std::uint32_t>(sizeof...(T));
 }
 
 void recordMore(std::uint32_t index, std::uint64_t value) {
-    if (!currentCall || index >= qs::kMaxArguments) return;
-    currentCall->arguments[index] = value;
-    if (currentCall->argumentCount <= index) currentCall->argumentCount = index + 1;
+    qs::Call* call = currentCall();
+    if (!call || index >= qs::kMaxArguments) return;
+    call->arguments[index] = value;
+    if (call->argumentCount <= index) call->argumentCount = index + 1;
 }
 
 void recordText(const char* text) {
-    if (currentCall && text) ::lstrcpynA(currentCall->text, text, qs::kTextSize);
+    qs::Call* call = currentCall();
+    if (call && text) ::lstrcpynA(call->text, text, qs::kTextSize);
 }
 
 qs::Call* beginCall(std::uint32_t code) {
@@ -312,7 +326,7 @@ std::int64_t QUICKTIME_CALL standinProbe(std::int32_t a, std::int64_t b, double 
 
 // Where theQuickTimeDispatcher jumps for a routine code; records the call first.
 void* QUICKTIME_CALL standinHandlerFor(std::uint32_t code) {
-    currentCall = beginCall(code);
+    serve(beginCall(code));
     if (code == state().control.blockCode) {
         const HANDLE blocked = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, qs::blockedEventName().c_str());
         const HANDLE release = ::OpenEventW(SYNCHRONIZE, FALSE, qs::releaseEventName().c_str());
@@ -345,7 +359,7 @@ void* QUICKTIME_CALL standinHandlerFor(std::uint32_t code) {
 
 // _CallComponent: the binding looks it up and never calls it.
 long QUICKTIME_CALL standinCallComponent() {
-    currentCall = beginCall(qs::kCallComponentCode);
+    serve(beginCall(qs::kCallComponentCode));
     return kBadComponentSelector;
 }
 
@@ -353,7 +367,7 @@ long QUICKTIME_CALL standinCallComponent() {
 // argument values, so a caller sees its result come back.
 long QUICKTIME_CALL standinCallComponentFunctionWithStorage(Handle storage, ComponentParameters* parameters,
                                                             ComponentFunctionUPP handler) {
-    currentCall = beginCall(qs::kCallComponentFunctionWithStorageCode);
+    serve(beginCall(qs::kCallComponentFunctionWithStorageCode));
     record(storage, parameters, reinterpret_cast<void*>(handler));
     if (auto f = failure()) return *f;
     return static_cast<long>(reinterpret_cast<std::uintptr_t>(storage) + reinterpret_cast<std::uintptr_t>(parameters) +
@@ -363,6 +377,8 @@ long QUICKTIME_CALL standinCallComponentFunctionWithStorage(Handle storage, Comp
 }  // extern "C"
 
 bool openSharedState(HMODULE self) {
+    currentCallSlot = ::TlsAlloc();
+    if (currentCallSlot == TLS_OUT_OF_INDEXES) return false;
     sharedMapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(qs::State),
                                          qs::stateMappingName().c_str());
     if (!sharedMapping) return false;
@@ -382,6 +398,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         ::UnmapViewOfFile(sharedState);
         ::CloseHandle(sharedMapping);
         sharedState = nullptr;
+        ::TlsFree(currentCallSlot);
     }
     return TRUE;
 }
