@@ -13,16 +13,9 @@
 #include <vector>
 
 extern "C" {
-quicktime::QuickTimeBinding quickTimeServicesBinding = {
-    nullptr,
-    &quickTimeServicesNotInitialised,
-    &quickTimeServicesNotInitialised,
-    &quickTimeServicesNotInitialised,
-    &quicktime::services::bindOnFirstCall,
-    0,
-    false,
-    false,
-};
+// Constant-initialised: the entries may be called before any constructor of this library ran.
+quicktime::QuickTimeBinding quickTimeServicesBinding =
+    quicktime::unboundBinding(&quickTimeServicesNotInitialised, &quicktime::services::bindOnFirstCall);
 }
 
 namespace quicktime::services {
@@ -57,11 +50,6 @@ std::string withSeparator(std::string folder, std::size_t size) {
     if (folder.empty() || endsWithSeparator(folder)) return folder;
     if (folder.size() + 2 > size) return {};
     return folder + '\\';
-}
-
-HMODULE loadFrom(const std::string& folder) {
-    if (folder.empty()) return nullptr;
-    return ::LoadLibraryA((folder + std::string(kLibraryName)).c_str());
 }
 
 QUICKTIME_HOOK void bindEntryPointsHook() {
@@ -119,8 +107,8 @@ HMODULE loadQuickTimeLibrary() {
     const std::size_t room = kPathRoom - kLibraryName.size();
     const std::string folder = locateQuickTimeFolder(room);
     if (folder.empty()) return nullptr;
-    if (const HMODULE module = loadFrom(folder)) return module;
-    return loadFrom(locateExtensionFolder(room));
+    if (const HMODULE module = loadLibraryFrom(folder)) return module;
+    return loadLibraryFrom(locateExtensionFolder(room));
 }
 
 OSErr bindEntryPoints() {

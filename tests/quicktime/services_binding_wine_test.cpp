@@ -142,6 +142,27 @@ TEST_F(ServicesBinding, NarrowResultsIgnoreGarbageAboveThem) {
     EXPECT_EQ(InitializeQTML(0), -50);
 }
 
+TEST_F(ServicesBinding, FirstCallsRacingOnSeveralThreadsBindOnceWithoutLeakingAReference) {
+    installStandIn(StandInVariant::version701);
+    std::atomic<bool> go{false};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; ++i) {
+        callers.emplace_back([&] {
+            while (!go.load()) std::this_thread::yield();
+            failures += EnterMovies() != 0;
+        });
+    }
+    go = true;
+    for (std::thread& caller : callers) caller.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(standIn.count(0x00020001), 4);
+    EXPECT_EQ(binding.firstCallHook.load(), nullptr);
+    ASSERT_NE(binding.module.load(), nullptr);
+    ::FreeLibrary(binding.module.exchange(nullptr));
+    EXPECT_EQ(::GetModuleHandleA("QuickTime.qts"), nullptr) << "a racing first call kept a second reference";
+}
+
 // Every entry of the table, called with the probe's prototype: the stand-in must see the
 // entry's own routine code.
 TEST_F(ServicesBinding, EveryEntryPassesItsRoutineCode) {
