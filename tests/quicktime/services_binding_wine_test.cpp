@@ -211,6 +211,7 @@ TEST_F(ServicesBinding, ArgumentsAndResultPassUnchangedOnTheBindingCallAndLater)
     };
     for (const Arguments& c : cases) {
         const bool binds = binding.firstCallHook.load() != nullptr;
+        EXPECT_EQ(binds, &c == &cases[0]);
         standIn.clearCalls();
         const std::int64_t result = probe(c.a, c.b, c.c, c.d, c.e, c.f, c.g, c.h);
         EXPECT_EQ(result, c.b + c.f + c.a + c.d + c.h) << "binding call: " << binds;
