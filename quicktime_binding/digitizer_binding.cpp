@@ -5,6 +5,8 @@
 #include "binding_common.h"
 #include "binding_paths.h"
 
+#include <tavro/boundary.h>
+
 #include <windows.h>
 
 extern "C" {
@@ -46,14 +48,18 @@ HMODULE loadQuickTimeLibrary() {
 }
 
 QUICKTIME_HOOK void bindOnFirstCall() {
-    bool loadedHere = false;
-    if (!binding.module.load()) {
-        const HMODULE loaded = loadQuickTimeLibrary();
-        if (!loaded) return;  // the call reaches the not-initialised entry
-        loadedHere = storeLoadedModule(binding, loaded);
-    }
-    bindEntryPoints(binding);
-    if (loadedHere) releaseModule(binding);
+    // Called from a forwarding entry: nothing may unwind into it; a failed hook leaves the call
+    // to the not-initialised entry.
+    tavro::guardBoundary([] {
+        bool loadedHere = false;
+        if (!binding.module.load()) {
+            const HMODULE loaded = loadQuickTimeLibrary();
+            if (!loaded) return;  // the call reaches the not-initialised entry
+            loadedHere = storeLoadedModule(binding, loaded);
+        }
+        bindEntryPoints(binding);
+        if (loadedHere) releaseModule(binding);
+    });
 }
 
 }  // namespace quicktime::digitizer

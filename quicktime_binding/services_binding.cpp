@@ -5,6 +5,7 @@
 #include "binding_common.h"
 #include "binding_paths.h"
 
+#include <tavro/boundary.h>
 #include <tavro/win_handles.h>
 
 #include <windows.h>
@@ -53,7 +54,7 @@ std::string withSeparator(std::string folder, std::size_t size) {
 }
 
 QUICKTIME_HOOK void bindEntryPointsHook() {
-    bindEntryPoints();
+    bindEntryPoints();  // nothing in it throws
 }
 
 void resetToUnbound() {
@@ -145,7 +146,9 @@ bool quickTimeIsAtLeast702() {
     return atLeast702;
 }
 
-QUICKTIME_HOOK void bindOnFirstCall() {
+namespace {
+
+void bindLazily() {
     bool loadedHere = false;
     if (!binding.module.load()) {
         const HMODULE loaded = loadQuickTimeLibrary();
@@ -163,6 +166,14 @@ QUICKTIME_HOOK void bindOnFirstCall() {
     }
     // From 7.0.2 on, QuickTime tells whether it stays loaded without the reference taken here.
     if (quickTimeIsAtLeast702() && quickTimeReleasesLazyReference() != 0) releaseModule(binding);
+}
+
+}  // namespace
+
+QUICKTIME_HOOK void bindOnFirstCall() {
+    // Called from a forwarding entry: nothing may unwind into it; a failed hook leaves the call
+    // to the not-initialised entry.
+    tavro::guardBoundary([] { bindLazily(); });
 }
 
 OSErr InitializeQTML(long flags) {

@@ -163,6 +163,25 @@ TEST_F(ServicesBinding, FirstCallsRacingOnSeveralThreadsBindOnceWithoutLeakingAR
     EXPECT_EQ(::GetModuleHandleA("QuickTime.qts"), nullptr) << "a racing first call kept a second reference";
 }
 
+// The frame the entries make around the hook unwinds: an exception thrown inside the hook
+// reaches the forwarded call's caller (as a fault inside it reaches the caller's handlers).
+struct HookFailure {};
+QUICKTIME_HOOK void throwingHook() {
+    throw HookFailure{};
+}
+
+TEST_F(ServicesBinding, FrameAroundTheHookUnwindsToTheCaller) {
+    binding.firstCallHook.store(&throwingHook);
+    bool caught = false;
+    try {
+        EnterMovies();
+    } catch (const HookFailure&) {
+        caught = true;
+    }
+    binding.firstCallHook.store(&bindOnFirstCall);
+    EXPECT_TRUE(caught);
+}
+
 // Every entry of the table, called with the probe's prototype: the stand-in must see the
 // entry's own routine code.
 TEST_F(ServicesBinding, EveryEntryPassesItsRoutineCode) {
