@@ -140,6 +140,7 @@ JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_convertForIPod(JNIEnv* e
     return tavro::guardBoundary<jboolean>(JNI_FALSE, [&] {
         const std::string sourcePath = korvix::javaStringToBytes(env, source);
         const std::string destinationPath = korvix::javaStringToBytes(env, destination);
+        if (env->ExceptionCheck()) return JNI_FALSE;  // the VM could not give the strings
         return korvix::convertMovieForIPod(sourcePath, destinationPath) ? JNI_TRUE : JNI_FALSE;
     });
 }

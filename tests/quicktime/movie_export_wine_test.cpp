@@ -58,6 +58,17 @@ TEST_F(MovieExport, WithoutQuickTimeReportsInitialisation) {
     EXPECT_EQ(standIn.state().loads, 0);
 }
 
+TEST_F(MovieExport, PathsTheVmCannotGiveEndTheCallBeforeQuickTime) {
+    installStandIn();
+    vm.failStringChars(true);
+    const auto [converted, output] = convert(source, destination);
+    EXPECT_FALSE(converted);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(standIn.state().loads, 0);
+    EXPECT_EQ(vm.pendingExceptionClass(), "java/lang/OutOfMemoryError");
+    vm.clearException();
+}
+
 TEST_F(MovieExport, SuccessExportsTheWholeMovieWithTheTabledArguments) {
     installStandIn();
     const auto [converted, output] = convert(source, destination);
