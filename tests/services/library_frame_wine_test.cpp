@@ -24,7 +24,7 @@ TEST(KorvixLibrary, ExportsEveryNativeMethodByItsJniName) {
           "getFileIconOnXpOrVista", "extractIcon",
           "startSpeakingString", "stopSpeaking", "getDefaultVoice", "getProxyForURL",
           "openWebcam", "getImageWidth", "getImageHeight", "readWebcamFrame", "closeWebcam",
-          "showVideoSourceDialog", "isVideoSourceDialogAvailable"}) {
+          "showVideoSourceDialog", "isVideoSourceDialogAvailable", "convertForIPod"}) {
         EXPECT_NE(exportOf(method), nullptr) << method;
     }
 }
