@@ -1,6 +1,6 @@
 // Stand-in mf.dll: the AAC output types a test chooses (Wine's own function aborts the process).
 #define MEDIA_STANDIN_BUILDING
-#include "media_standins.h"
+#include "mf_standin.h"
 
 #include <vector>
 
