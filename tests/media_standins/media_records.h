@@ -43,3 +43,18 @@ struct MediaTypeRecord {
 MediaTypeRecord describe(IMFAttributes* attributes);
 
 }  // namespace standin
+
+namespace standin {
+
+// One attribute as one line of text: "<key> <type> <value>", the key and GUID values in
+// registry form, numbers in hexadecimal, strings in UTF-8, blobs as hexadecimal bytes.
+std::string attributeText(const AttributeRecord& attribute);
+
+// A GUID in registry form ("{0000...}"), a number as "0x" and upper-case hexadecimal digits.
+std::string guidText(const GUID& guid);
+std::string hexText(unsigned long long value);
+
+// Text in UTF-8.
+std::string utf8(const std::wstring& text);
+
+}  // namespace standin

@@ -1,6 +1,8 @@
 // Stand-in mf.dll, placed beside the test programs (Wine's own transcode functions abort the
 // process): MFTranscodeGetAudioOutputAvailableTypes answers the list of AAC output types a test
-// chooses; by default the AAC encoder's documented list. Not thread-safe: one test at a time.
+// chooses; by default the AAC encoder's documented list. The transcode profile, topology and media
+// session that a program started by a test uses are steered through the environment and leave a
+// record file: transcode_control.h. Not thread-safe: one test at a time.
 #pragma once
 
 #include "media_records.h"
