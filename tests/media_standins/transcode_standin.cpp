@@ -2,6 +2,7 @@
 // own MFCreateTopology, and a media session whose events come on Wine's own event queue in a real
 // session's order.
 #define MEDIA_STANDIN_BUILDING
+#include "event_generator.h"
 #include "media_records.h"
 #include "system_library.h"
 #include "transcode_control.h"
@@ -95,35 +96,14 @@ private:
     ComPtr<IMFAttributes> container_;
 };
 
-class ScriptedSession final : public tavro::ComObject<IMFMediaSession> {
+class ScriptedSession final : public EventGeneratorObject<IMFMediaSession> {
 public:
-    explicit ScriptedSession(ComPtr<IMFMediaEventQueue> queue) : queue_(std::move(queue)) {}
-    ~ScriptedSession() override {
-        if (!shutDown_) queue_->Shutdown();
-        recordItem("sessionReleased");
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (out && IsEqualIID(riid, __uuidof(IMFMediaEventGenerator))) {
-            *out = static_cast<IMFMediaEventGenerator*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return ComObject::QueryInterface(riid, out);
-    }
+    explicit ScriptedSession(ComPtr<IMFMediaEventQueue> queue) : EventGeneratorObject(std::move(queue)) {}
+    ~ScriptedSession() override { recordItem("sessionReleased"); }
 
     STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override {
         const HRESULT hr = injectedFailure("GetEvent");
-        return FAILED(hr) ? hr : queue_->GetEvent(flags, event);
-    }
-    STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
-        return queue_->BeginGetEvent(callback, state);
-    }
-    STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
-        return queue_->EndGetEvent(result, event);
-    }
-    STDMETHODIMP QueueEvent(MediaEventType type, REFGUID extended, HRESULT status, const PROPVARIANT* value) override {
-        return queue_->QueueEventParamVar(type, extended, status, value);
+        return FAILED(hr) ? hr : EventGeneratorObject::GetEvent(flags, event);
     }
 
     STDMETHODIMP SetTopology(DWORD flags, IMFTopology* topology) override {
@@ -160,8 +140,7 @@ public:
     }
     STDMETHODIMP Shutdown() override {
         recordItem("shutdown");
-        if (!shutDown_) queue_->Shutdown();
-        shutDown_ = true;
+        shutDownQueue();
         topology_.Reset();
         return injectedFailure("Shutdown");
     }
@@ -210,9 +189,7 @@ private:
         return S_OK;
     }
 
-    ComPtr<IMFMediaEventQueue> queue_;
     ComPtr<IMFTopology> topology_;
-    bool shutDown_ = false;
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <tavro_test/scratch.h>
 
 #include "media_records.h"
+#include "scripted_source.h"
 #include "tiny_avi.h"
 
 using testing::ElementsAreArray;
@@ -120,6 +121,41 @@ ResolvedInput resolveWithWine(const std::wstring& path) {
     MFShutdown();
     return input;
 }
+
+// The scripted byte-stream handler registered for its extension under HKLM, where Wine looks
+// (it ignores classes under HKCU), for as long as this object lives.
+class ScriptedSourceRegistration {
+public:
+    ScriptedSourceRegistration() {
+        const std::wstring server = widen(tavro::test::buildFilePath(TAVRO_SCRIPTED_SOURCE_DLL));
+        ok_ = setValue(classKey() + L"\\InprocServer32", nullptr, server) &&
+              setValue(classKey() + L"\\InprocServer32", L"ThreadingModel", L"Both") &&
+              setValue(handlerKey(), kScriptedSourceHandlerClsidText, L"Tavro scripted source");
+    }
+    ~ScriptedSourceRegistration() {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey().c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, handlerKey().c_str());
+    }
+    ScriptedSourceRegistration(const ScriptedSourceRegistration&) = delete;
+    ScriptedSourceRegistration& operator=(const ScriptedSourceRegistration&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    static std::wstring classKey() { return std::wstring(L"Software\\Classes\\CLSID\\") + kScriptedSourceHandlerClsidText; }
+    static std::wstring handlerKey() {
+        return std::wstring(L"Software\\Microsoft\\Windows Media Foundation\\ByteStreamHandlers\\") +
+               kScriptedSourceExtension;
+    }
+    static bool setValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+        HKEY opened = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr))
+            return false;
+        const tavro::UniqueKey owned(opened);
+        return RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                              DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    bool ok_ = false;
+};
 
 class ConverterTest : public testing::Test {
 protected:
@@ -284,6 +320,47 @@ TEST_F(ConverterTest, AnInputWithoutVideoFirstGetsTheDefaultPicture) {
     const Conversion run = convert({sound, output});
     EXPECT_EQ(run.output, kStarted + kFinished);
     EXPECT_THAT(run.valuesOf("video"), ElementsAreArray(videoProfile(320, 240, 30, 1, 1, 1)));
+}
+
+// Presentations Wine's own sources never make, through the scripted source: the walk takes
+// the first selected stream's values where its current type has them, whatever its kind.
+TEST_F(ConverterTest, TheFirstSelectedStreamGivesThePictureWhereItHasOne) {
+    const ScriptedSourceRegistration registration;
+    ASSERT_TRUE(registration.ok());
+    const struct {
+        const char* script;
+        std::vector<std::string> video;
+    } cases[] = {
+        {"video 1 640 480 25 1 8 9\naudio 1\n", videoProfile(640, 480, 25, 1, 8, 9)},
+        {"audio 1\nvideo 1 640 480 25 1 8 9\n", videoProfile(320, 240, 30, 1, 1, 1)},
+        {"video 0 640 480 25 1 8 9\nvideo 1 176 144 0 0 0 0\n", videoProfile(176, 144, 30, 1, 1, 1)},
+        {"video 1 0 0 24 1 4 3\nvideo 1 176 144 0 0 0 0\n", videoProfile(320, 240, 24, 1, 4, 3)},
+    };
+    const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        ASSERT_TRUE(tavro::test::writeFile(input, c.script));
+        const Conversion run = convert({input, output});
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.output, kStarted + kFinished);
+        EXPECT_THAT(run.valuesOf("video"), ElementsAreArray(c.video));
+    }
+}
+
+// A selected stream without a current type is input the conversion fails on, with the
+// handler's own answer; it never stops the program. (A presentation without streams cannot be
+// made here: Wine's MFCreatePresentationDescriptor refuses a count of 0.)
+TEST_F(ConverterTest, AStreamWithoutACurrentTypeFailsTheConversion) {
+    const ScriptedSourceRegistration registration;
+    ASSERT_TRUE(registration.ok());
+    const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
+    ASSERT_TRUE(tavro::test::writeFile(input, "untyped 1\naudio 1\n"));
+    const Conversion run = convert({input, output});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, kStarted + errorLine(MF_E_NOT_INITIALIZED));
+    EXPECT_THAT(run.valuesOf("video"), IsEmpty());
+    EXPECT_TRUE(run.has("shutdown"));
+    EXPECT_TRUE(run.has("sessionReleased"));
 }
 
 TEST_F(ConverterTest, NoAacTypeOfferedEndsTheCountLineWithTheError) {
