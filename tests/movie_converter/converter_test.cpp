@@ -318,6 +318,7 @@ TEST_F(ConverterTest, AnInputWithoutVideoFirstGetsTheDefaultPicture) {
     const std::wstring sound = folder.file(L"sound.avi");
     ASSERT_TRUE(tavro::test::writeFile(sound, tavro::test::tinyAvi({}, {8000, 1, 300})));
     const Conversion run = convert({sound, output});
+    EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, kStarted + kFinished);
     EXPECT_THAT(run.valuesOf("video"), ElementsAreArray(videoProfile(320, 240, 30, 1, 1, 1)));
 }
