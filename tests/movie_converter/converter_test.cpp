@@ -364,6 +364,20 @@ TEST_F(ConverterTest, AStreamWithoutACurrentTypeFailsTheConversion) {
     EXPECT_TRUE(run.has("sessionReleased"));
 }
 
+// A source that cannot be shut down after a complete movie: told, no conversion error, and the
+// session is then released without its own shutdown.
+TEST_F(ConverterTest, ASourceThatFailsToShutDownKeepsTheSessionAsItIs) {
+    const ScriptedSourceRegistration registration;
+    ASSERT_TRUE(registration.ok());
+    const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
+    ASSERT_TRUE(tavro::test::writeFile(input, "video 1 64 48 25 1 1 1\nshutdown 0x80004005\n"));
+    const Conversion run = convert({input, output});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, kStarted + kFinished + "Failed to close the session...\r\n");
+    EXPECT_FALSE(run.has("shutdown"));
+    EXPECT_TRUE(run.has("sessionReleased"));
+}
+
 TEST_F(ConverterTest, NoAacTypeOfferedEndsTheCountLineWithTheError) {
     setVariable(L"TAVRO_MF_AAC_TYPES", L"none");
     const Conversion run = convertMovie();

@@ -6,6 +6,7 @@
 #include <mferror.h>
 #include <mfidl.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,8 +60,9 @@ HRESULT audioType(ComPtr<IMFMediaType>& type) {
     return hr;
 }
 
-// The presentation the script describes.
-HRESULT presentationFrom(const std::string& script, ComPtr<IMFPresentationDescriptor>& presentation) {
+// The presentation the script describes, and what the source's Shutdown answers.
+HRESULT presentationFrom(const std::string& script, ComPtr<IMFPresentationDescriptor>& presentation,
+                         HRESULT& shutdownAnswer) {
     std::vector<ComPtr<IMFStreamDescriptor>> streams;
     std::vector<bool> selected;
     std::istringstream lines(script);
@@ -68,8 +70,15 @@ HRESULT presentationFrom(const std::string& script, ComPtr<IMFPresentationDescri
     for (std::string text; SUCCEEDED(hr) && std::getline(lines, text);) {
         std::istringstream line(text);
         std::string kind;
+        if (!(line >> kind)) continue;
+        if (kind == "shutdown") {
+            std::string answer;
+            line >> answer;
+            shutdownAnswer = HRESULT(std::strtoul(answer.c_str(), nullptr, 16));
+            continue;
+        }
         int isSelected = 0;
-        if (!(line >> kind >> isSelected)) continue;
+        if (!(line >> isSelected)) continue;
         ComPtr<IMFMediaType> type;
         if (kind == "audio") {
             hr = audioType(type);
@@ -101,8 +110,11 @@ HRESULT presentationFrom(const std::string& script, ComPtr<IMFPresentationDescri
 // session does not start it).
 class ScriptedSource final : public standin::EventGeneratorObject<IMFMediaSource> {
 public:
-    ScriptedSource(ComPtr<IMFMediaEventQueue> queue, ComPtr<IMFPresentationDescriptor> presentation)
-        : EventGeneratorObject(std::move(queue)), presentation_(std::move(presentation)) {}
+    ScriptedSource(ComPtr<IMFMediaEventQueue> queue, ComPtr<IMFPresentationDescriptor> presentation,
+                   HRESULT shutdownAnswer)
+        : EventGeneratorObject(std::move(queue)),
+          presentation_(std::move(presentation)),
+          shutdownAnswer_(shutdownAnswer) {}
 
     STDMETHODIMP GetCharacteristics(DWORD* characteristics) override {
         if (!characteristics) return E_POINTER;
@@ -117,10 +129,11 @@ public:
     STDMETHODIMP Start(IMFPresentationDescriptor*, const GUID*, const PROPVARIANT*) override { return E_NOTIMPL; }
     STDMETHODIMP Stop() override { return E_NOTIMPL; }
     STDMETHODIMP Pause() override { return E_NOTIMPL; }
-    STDMETHODIMP Shutdown() override { return shutDownQueue() ? S_OK : MF_E_SHUTDOWN; }
+    STDMETHODIMP Shutdown() override { return shutDownQueue() ? shutdownAnswer_ : MF_E_SHUTDOWN; }
 
 private:
     ComPtr<IMFPresentationDescriptor> presentation_;
+    HRESULT shutdownAnswer_;
 };
 
 HRESULT readAll(IMFByteStream* stream, std::string& bytes) {
@@ -143,12 +156,13 @@ public:
         if (!(flags & MF_RESOLUTION_MEDIASOURCE)) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
         std::string script;
         ComPtr<IMFPresentationDescriptor> presentation;
+        HRESULT shutdownAnswer = S_OK;
         ComPtr<IMFMediaEventQueue> queue;
         HRESULT hr = readAll(stream, script);
-        if (SUCCEEDED(hr)) hr = presentationFrom(script, presentation);
+        if (SUCCEEDED(hr)) hr = presentationFrom(script, presentation, shutdownAnswer);
         if (SUCCEEDED(hr)) hr = MFCreateEventQueue(&queue);
         ComPtr<IMFMediaSource> source;
-        if (SUCCEEDED(hr)) source.Attach(new ScriptedSource(queue, presentation));
+        if (SUCCEEDED(hr)) source.Attach(new ScriptedSource(queue, presentation, shutdownAnswer));
         ComPtr<IMFAsyncResult> result;
         if (SUCCEEDED(hr)) hr = MFCreateAsyncResult(source.Get(), callback, state, &result);
         if (SUCCEEDED(hr)) hr = MFInvokeCallback(result.Get());

@@ -8,6 +8,7 @@
 //   video <selected 0|1> <width> <height> <rate num> <rate den> <aspect num> <aspect den>
 //   audio <selected 0|1>
 //   untyped <selected 0|1>      a video stream whose handler has a type but no current one
+//   shutdown <hresult>          not a stream: the source's Shutdown answers this (hexadecimal)
 // A zero in a video line leaves that attribute out (both numbers of the pair zero).
 #pragma once
 
