@@ -229,6 +229,15 @@ protected:
         return run;
     }
 
+    // A conversion of what the scripted source presents from this script (see scripted_source.h).
+    Conversion convertScripted(const std::string& script) {
+        const ScriptedSourceRegistration registration;
+        EXPECT_TRUE(registration.ok());
+        const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
+        EXPECT_TRUE(tavro::test::writeFile(input, script));
+        return convert({input, output});
+    }
+
     // A conversion of the fixture movie into an output path with characters beyond ASCII.
     Conversion convertMovie() { return convert({movie, output}); }
 
@@ -326,8 +335,6 @@ TEST_F(ConverterTest, AnInputWithoutVideoFirstGetsTheDefaultPicture) {
 // Presentations Wine's own sources never make, through the scripted source: the walk takes
 // the first selected stream's values where its current type has them, whatever its kind.
 TEST_F(ConverterTest, TheFirstSelectedStreamGivesThePictureWhereItHasOne) {
-    const ScriptedSourceRegistration registration;
-    ASSERT_TRUE(registration.ok());
     const struct {
         const char* script;
         std::vector<std::string> video;
@@ -337,11 +344,9 @@ TEST_F(ConverterTest, TheFirstSelectedStreamGivesThePictureWhereItHasOne) {
         {"video 0 640 480 25 1 8 9\nvideo 1 176 144 0 0 0 0\n", videoProfile(176, 144, 30, 1, 1, 1)},
         {"video 1 0 0 24 1 4 3\nvideo 1 176 144 0 0 0 0\n", videoProfile(320, 240, 24, 1, 4, 3)},
     };
-    const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
-        ASSERT_TRUE(tavro::test::writeFile(input, c.script));
-        const Conversion run = convert({input, output});
+        const Conversion run = convertScripted(c.script);
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(run.output, kStarted + kFinished);
         EXPECT_THAT(run.valuesOf("video"), ElementsAreArray(c.video));
@@ -352,11 +357,7 @@ TEST_F(ConverterTest, TheFirstSelectedStreamGivesThePictureWhereItHasOne) {
 // handler's own answer; it never stops the program. (A presentation without streams cannot be
 // made here: Wine's MFCreatePresentationDescriptor refuses a count of 0.)
 TEST_F(ConverterTest, AStreamWithoutACurrentTypeFailsTheConversion) {
-    const ScriptedSourceRegistration registration;
-    ASSERT_TRUE(registration.ok());
-    const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
-    ASSERT_TRUE(tavro::test::writeFile(input, "untyped 1\naudio 1\n"));
-    const Conversion run = convert({input, output});
+    const Conversion run = convertScripted("untyped 1\naudio 1\n");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, kStarted + errorLine(MF_E_NOT_INITIALIZED));
     EXPECT_THAT(run.valuesOf("video"), IsEmpty());
@@ -367,11 +368,7 @@ TEST_F(ConverterTest, AStreamWithoutACurrentTypeFailsTheConversion) {
 // A source that cannot be shut down after a complete movie: told, no conversion error, and the
 // session is then released without its own shutdown.
 TEST_F(ConverterTest, ASourceThatFailsToShutDownKeepsTheSessionAsItIs) {
-    const ScriptedSourceRegistration registration;
-    ASSERT_TRUE(registration.ok());
-    const std::wstring input = folder.file(std::wstring(L"scripted") + kScriptedSourceExtension);
-    ASSERT_TRUE(tavro::test::writeFile(input, "video 1 64 48 25 1 1 1\nshutdown 0x80004005\n"));
-    const Conversion run = convert({input, output});
+    const Conversion run = convertScripted("video 1 64 48 25 1 1 1\nshutdown 0x80004005\n");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, kStarted + kFinished + "Failed to close the session...\r\n");
     EXPECT_FALSE(run.has("shutdown"));
