@@ -1,7 +1,9 @@
 #include "writer.h"
 
-#include <new>
 #include <string>
+#include <utility>
+
+#include <tavro/boundary.h>
 
 #include "audio_mixer.h"
 #include "trace.h"
@@ -62,17 +64,11 @@ HRESULT makeInputType(UINT32 width, UINT32 height, int frameRate, tavro::ComPtr<
     return hr;
 }
 
-// Runs an operation's body so that no exception leaves the library: memory that cannot be had
-// becomes E_OUTOFMEMORY like any other failure status.
+// Every operation is a boundary of the exported class: memory that cannot be had becomes
+// E_OUTOFMEMORY like any other failure status, and no exception leaves the library.
 template <typename Body>
 HRESULT withoutThrowing(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return tavro::guardBoundary(HRESULT(E_OUTOFMEMORY), std::forward<Body>(body));
 }
 
 void configureVideoStream(VideoStream& stream, UINT32 width, UINT32 height, IMFSinkWriter* sinkWriter) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <java_vm_standin.h>
+#include <tavro_test/import_patch.h>
 #include <tavro_test/scratch.h>
 
 #include <windows.h>
@@ -108,20 +109,7 @@ public:
     std::wstring make(const std::wstring& relative, bool folder) const;  // creates a file or folder
 };
 
-// Points one import of `module` (by DLL and function name) at `replacement` until destroyed:
-// how a test stands in for a system call that a real run cannot be made to fail.
-class ImportPatch {
-public:
-    ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement);
-    ~ImportPatch();
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-    bool active() const { return slot_ != nullptr; }
-
-private:
-    void** slot_ = nullptr;
-    void* original_ = nullptr;
-};
+using tavro::test::ImportPatch;
 
 std::u16string u16(const std::wstring& text);
 std::string narrow(const std::wstring& text);  // ACP, as the library writes paths
