@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <iostream>  // the standard streams exist before sharedWriter's constructor prints
 #include <string>
 #include <vector>
@@ -17,8 +18,11 @@
 
 namespace {
 
-// Built when the library loads (its constructor line shows that once).
-Writer sharedWriter;
+// Built when the library loads (its constructor line shows that once) and never destroyed: at
+// process exit a destructor would release the sink writer and source readers from inside the
+// loader, after the platform's worker threads are gone. The end of the process reclaims it.
+alignas(Writer) unsigned char sharedWriterStorage[sizeof(Writer)];
+Writer& sharedWriter = *::new (sharedWriterStorage) Writer;
 jint frameWidth = 0;
 jint frameHeight = 0;
 // The native copy of the latest frame, kept between frames so that each frame does not pay

@@ -1,0 +1,81 @@
+// A process that exits with its movie still open (no closeN), run many times in a row: its exit
+// must never crash or hang, whatever the platform's worker threads are doing at that moment.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "audio_test_support.h"
+#include "test_folder.h"
+
+namespace {
+
+constexpr int kRuns = 200;
+constexpr DWORD kLongestRunMs = 20'000;
+
+// The exit code of one run, or nothing when it had to be ended after kLongestRunMs.
+std::optional<DWORD> runOnce(const std::wstring& program, const std::wstring& arguments, HANDLE output) {
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = output;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return DWORD(0xFFFFFFFF);
+    }
+    std::optional<DWORD> code;
+    if (WaitForSingleObject(process.hProcess, kLongestRunMs) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        code = exitCode;
+    } else {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+TEST(ProcessExit, AMovieLeftOpenNeverCrashesOrHangsTheExit) {
+    TestFolder folder;
+    std::vector<std::uint8_t> second(22050 * 2);
+    for (size_t i = 0; i < second.size(); ++i) second[i] = std::uint8_t(i * 29);
+    const std::wstring sound = folder.file(L"tone.wav");
+    ASSERT_TRUE(audiotest::writeWav(sound, 22050, 16, 1, second));
+    const std::string programPath = tavro::test::buildFilePath(REELWRIGHT_EXIT_PROGRAM);
+    const std::wstring program(programPath.begin(), programPath.end());  // the build's paths are ASCII
+    const std::wstring arguments = L"\"" + folder.file(L"movie.mp4") + L"\" \"" + sound + L"\"";
+
+    SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inherited, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(nul, INVALID_HANDLE_VALUE);
+
+    std::map<DWORD, int> failures;  // exit code (other than 0) and how often it came
+    int hangs = 0;
+    const auto started = std::chrono::steady_clock::now();
+    for (int run = 0; run < kRuns; ++run) {
+        const std::optional<DWORD> code = runOnce(program, arguments, nul);
+        if (!code) {
+            ++hangs;
+        } else if (*code != 0) {
+            ++failures[*code];
+        }
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    CloseHandle(nul);
+    std::cout << kRuns << " runs in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms\n";
+
+    EXPECT_EQ(hangs, 0);
+    for (const auto& [code, count] : failures) ADD_FAILURE() << count << " runs ended with code 0x" << std::hex << code;
+}
+
+}  // namespace
