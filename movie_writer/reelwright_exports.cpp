@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <iostream>  // the standard streams exist before sharedWriter's constructor prints
+#include <new>
 #include <string>
 #include <vector>
 

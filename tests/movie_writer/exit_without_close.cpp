@@ -1,6 +1,6 @@
 // A Java application that ends while its movie is still open: the library is loaded, a movie
 // with sound is opened and written to, and the process exits without closeN, as it does when
-// the Java side exits in the middle of an export. Exits with 0 when every call succeeded, 2
+// the Java application exits while a movie export is under way. Exits with 0 when every call succeeded, 2
 // when one failed; a crash or a hang at exit shows to the test that runs it.
 //   exit_without_close <movie path> <WAV path>
 #include <com_vyk_win_jni_Reelwright.h>
