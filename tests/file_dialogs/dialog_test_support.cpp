@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace pickora::test {
@@ -287,6 +288,28 @@ std::wstring programDirectory() {
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring directory(path, length);
     return directory.substr(0, directory.find_last_of(L'\\'));
+}
+
+const PickoraExports& pickora() {
+    static const PickoraExports exports = [] {
+        // Stays loaded, as under the Java VM.
+        const HMODULE library = LoadLibraryW((programDirectory() + L"\\Pickora.dll").c_str());
+        const auto find = [library](const char* name) {
+            const FARPROC function = library ? GetProcAddress(library, name) : nullptr;
+            if (!function) {
+                std::fprintf(stderr, "Pickora.dll has no export %s\n", name);
+                std::abort();
+            }
+            return reinterpret_cast<void*>(function);
+        };
+        return PickoraExports{
+            library,
+            reinterpret_cast<decltype(&Java_com_vyk_io_VistaFileChooser_handleOpenDialog)>(
+                find("Java_com_vyk_io_VistaFileChooser_handleOpenDialog")),
+            reinterpret_cast<decltype(&Java_com_vyk_io_VistaFileChooser_handleSaveDialog)>(
+                find("Java_com_vyk_io_VistaFileChooser_handleSaveDialog"))};
+    }();
+    return exports;
 }
 
 std::wstring TempFolder::make(const std::wstring& relative, bool folder) const {

@@ -2,6 +2,7 @@
 // stdout lines, windows to own dialogs, and a driver thread that works a dialog as a user would.
 #pragma once
 
+#include <com_vyk_io_VistaFileChooser.h>
 #include <java_vm_standin.h>
 #include <tavro_test/import_patch.h>
 #include <tavro_test/scratch.h>
@@ -102,6 +103,15 @@ private:
 
 // Directory of the test program (where Pickora.dll and the stand-in jawt.dll lie).
 std::wstring programDirectory();
+
+// The library's exports, found in Pickora.dll beside the program by their plain JNI names as
+// the Java VM finds them, and called through the header's JNICALL types (stdcall on i686).
+struct PickoraExports {
+    HMODULE library;
+    decltype(&Java_com_vyk_io_VistaFileChooser_handleOpenDialog) handleOpenDialog;
+    decltype(&Java_com_vyk_io_VistaFileChooser_handleSaveDialog) handleSaveDialog;
+};
+const PickoraExports& pickora();
 // A scratch folder in which a test lays out files and folders.
 class TempFolder : public tavro::test::ScratchFolder {
 public:
@@ -109,6 +119,7 @@ public:
     std::wstring make(const std::wstring& relative, bool folder) const;  // creates a file or folder
 };
 
+// Points one import of a module at a replacement until destroyed.
 using tavro::test::ImportPatch;
 
 std::u16string u16(const std::wstring& text);

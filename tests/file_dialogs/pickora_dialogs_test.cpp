@@ -38,8 +38,8 @@ protected:
         jint result = -1;
         DialogDriver driver(std::move(act));
         auto call = [&] {
-            result = save ? Java_com_vyk_io_VistaFileChooser_handleSaveDialog(vm.env(), chooser, nullptr)
-                          : Java_com_vyk_io_VistaFileChooser_handleOpenDialog(vm.env(), chooser, nullptr);
+            result = save ? pickora().handleSaveDialog(vm.env(), chooser, nullptr)
+                          : pickora().handleOpenDialog(vm.env(), chooser, nullptr);
         };
         lines = captureStdoutLines([&] {
             if (onFreshThread) {

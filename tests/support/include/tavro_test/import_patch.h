@@ -1,5 +1,5 @@
-// Points one import of a loaded module at a replacement: how a test stands in for a system call
-// that a real run cannot be made to fail, or for a piece the platform does not provide here.
+// Points one import of a loaded module at a replacement: how a test stands in for a system
+// call that a real run cannot be made to fail, or watches what a library hands to it.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +8,8 @@
 
 namespace tavro::test {
 
-// Points the import `function` of `dll` in `module`'s import table at `replacement` until
-// destroyed. The replacement must have the import's calling convention.
+// Points the import of `function` from `dll` in `module` at `replacement` until destroyed.
+// The replacement must have the import's exact type, calling convention included (WINAPI).
 class ImportPatch {
 public:
     ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement);
