@@ -127,6 +127,20 @@ function(tavro_native_test name)
                        PROPERTIES TIMEOUT 120 LABELS native)
 endfunction()
 
+# tavro_fuzz_driver(name SOURCE file LIBS ... CASES n SEED s): a libFuzzer entry run natively
+# under the sanitizers over `n` random inputs from seed `s` (tavro_test/random_cases.h).
+function(tavro_fuzz_driver name)
+  if(TAVRO_WINDOWS)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "SOURCE;CASES;SEED" "LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCE})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/include)
+  target_link_libraries(${name} PRIVATE ${F_LIBS} tavro_warnings tavro_sanitizers)
+  add_test(NAME ${name} COMMAND ${name} ${F_CASES} ${F_SEED})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS native)
+endfunction()
+
 # tavro_wine_test(name SOURCES ... LIBS ... [LOCK resource] [DEPENDS targets]):
 # a GoogleTest suite in both Windows builds, run under their Wine. LOCK serialises suites that
 # share something system-wide (a named mutex, the foreground window).

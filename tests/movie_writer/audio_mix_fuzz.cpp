@@ -12,10 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "audio_math.h"
+
+#include <tavro_test/random_cases.h>
 
 using namespace reelwright;
 
@@ -118,16 +119,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #ifndef REELWRIGHT_LIBFUZZER
-int main(int argc, char** argv) {
-    const long cases = argc > 1 ? std::atol(argv[1]) : 200;
-    const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
-    std::mt19937 random(seed);
-    for (long c = 0; c < cases; ++c) {
-        std::vector<std::uint8_t> input(std::uniform_int_distribution<std::size_t>(0, 16384)(random));
-        for (auto& b : input) b = std::uint8_t(random());
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
-    std::printf("%ld random cases from seed %lu passed\n", cases, seed);
-    return 0;
-}
+int main(int argc, char** argv) { return tavro_test::runRandomCases(argc, argv, 16384); }
 #endif
