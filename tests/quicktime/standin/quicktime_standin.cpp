@@ -178,20 +178,20 @@ Answer QUICKTIME_CALL standinReleasesLazyReference() {
     return answerByte(state().control.releaseAnswer);
 }
 
-Answer QUICKTIME_CALL standinNativePathNameToFSSpec(char* name, FSSpec* spec, long flags) {
-    record(name, spec, flags);
+Answer QUICKTIME_CALL standinNativePathNameToFSSpec(char* name, FSSpec* fileSpec, long flags) {
+    record(name, fileSpec, flags);
     recordText(name);
     if (auto f = failure()) return answer16(*f);
-    if (!name || !spec) return answer16(kParameterError);
+    if (!name || !fileSpec) return answer16(kParameterError);
     if (::GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) return answer16(kFileNotFound);
     const std::lock_guard<std::mutex> lock(modelLock);
     sourcePaths.emplace_back(name);
-    *spec = FSSpec{};
-    spec->vRefNum = -1;
-    spec->parID = static_cast<long>(sourcePaths.size());
+    *fileSpec = FSSpec{};
+    fileSpec->vRefNum = -1;
+    fileSpec->parID = static_cast<long>(sourcePaths.size());
     const std::size_t length = std::min<std::size_t>(std::strlen(name), 63);
-    spec->name[0] = static_cast<unsigned char>(length);
-    std::memcpy(spec->name + 1, name, length);
+    fileSpec->name[0] = static_cast<unsigned char>(length);
+    std::memcpy(fileSpec->name + 1, name, length);
     return answer16(0);
 }
 
@@ -223,11 +223,11 @@ Answer QUICKTIME_CALL standinNewMovieFromFile(Movie* movie, short refNum, short*
     return answer16(0);
 }
 
-Answer QUICKTIME_CALL standinOpenMovieFile(const FSSpec* spec, short* refNum, SInt8 permission) {
-    record(spec, refNum, permission);
+Answer QUICKTIME_CALL standinOpenMovieFile(const FSSpec* fileSpec, short* refNum, SInt8 permission) {
+    record(fileSpec, refNum, permission);
     if (auto f = failure()) return answer16(*f);
-    if (!spec || !refNum || !sourcePath(spec->parID)) return answer16(kFileNotFound);
-    *refNum = static_cast<short>(spec->parID);
+    if (!fileSpec || !refNum || !sourcePath(fileSpec->parID)) return answer16(kFileNotFound);
+    *refNum = static_cast<short>(fileSpec->parID);
     return answer16(0);
 }
 
