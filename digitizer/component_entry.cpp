@@ -10,7 +10,7 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
 // QuickTime's C calling convention; exported by the .def file.
-pramble::ComponentResult vdigComponentDispatch(pramble::ComponentParameters* params, pramble::Handle) {
+quicktime::ComponentResult QUICKTIME_CALL vdigComponentDispatch(quicktime::ComponentParameters* params, quicktime::Handle) {
     if (!params || !pramble::canDo(params->what)) return pramble::kBadComponentSelector;
     // The handlers reach QuickTime through the binding's component-call-with-storage entry,
     // which joins this component with the binding's digitizer variant; until then every request

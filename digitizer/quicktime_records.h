@@ -1,58 +1,18 @@
-// QuickTime's records as the digitizer exchanges them with QuickTime for Windows: declared once,
-// with QuickTime's 2-byte packing, so their layouts are QuickTime's own byte for byte in the
-// 32-bit product. No windows.h: the portable code and its native tests use them too.
+// The records of the digitizer's requests, completing QuickTime's types of the binding: declared
+// once, with QuickTime's 2-byte packing, so their layouts are QuickTime's own byte for byte in
+// the 32-bit product. No windows.h: the portable code and its native tests use them too.
 #pragma once
 
 #include <cstdint>
 
-namespace pramble {
+#include <quicktime/types.h>
 
-using OSType = std::uint32_t;           // four characters, the first in the most significant byte
-using OSErr = std::int16_t;
-using ComponentResult = std::int32_t;   // QuickTime's `long` is 32 bits on Windows
+namespace quicktime {
+
 using Fixed = std::int32_t;
 using CodecQ = std::uint32_t;
-using TimeScale = std::int32_t;
-using Handle = char**;
-
-// Opaque QuickTime objects, only passed back to QuickTime.
-struct ComponentRecord;
-struct ComponentInstanceRecord;
-struct TimeBaseRecord;
-using Component = ComponentRecord*;
-using ComponentInstance = ComponentInstanceRecord*;
-using TimeBase = TimeBaseRecord*;
-
-constexpr OSType fourCharacterCode(const char (&code)[5]) {
-    return OSType(std::uint8_t(code[0])) << 24 | OSType(std::uint8_t(code[1])) << 16 |
-           OSType(std::uint8_t(code[2])) << 8 | OSType(std::uint8_t(code[3]));
-}
 
 #pragma pack(push, 2)
-
-// QuickDraw rectangle.
-struct Rect {
-    std::int16_t top;
-    std::int16_t left;
-    std::int16_t bottom;
-    std::int16_t right;
-};
-
-struct ComponentDescription {
-    OSType componentType;
-    OSType componentSubType;
-    OSType componentManufacturer;
-    std::uint32_t componentFlags;
-    std::uint32_t componentFlagsMask;
-};
-
-// The request block QuickTime hands to the component entry: the parameters follow the header.
-struct ComponentParameters {
-    std::uint8_t flags;
-    std::uint8_t paramSize;
-    std::int16_t what;
-    std::int32_t params[1];
-};
 
 struct ImageDescription {
     std::int32_t idSize;
@@ -126,7 +86,7 @@ struct CodecInfo {
 
 struct TimeRecord {
     std::int64_t value;  // CompTimeValue: QuickTime's wide, low word first on Windows
-    TimeScale scale;
+    std::int32_t scale;
     TimeBase base;
 };
 
@@ -134,7 +94,6 @@ struct TimeRecord {
 
 #if defined(__i386__)
 static_assert(sizeof(Rect) == 8);
-static_assert(sizeof(ComponentDescription) == 20);
 static_assert(sizeof(ComponentParameters) == 8);
 static_assert(sizeof(ImageDescription) == 86);
 static_assert(sizeof(DigitizerInfo) == 42);
@@ -143,9 +102,25 @@ static_assert(sizeof(CodecInfo) == 72);
 static_assert(sizeof(TimeRecord) == 16);
 #endif
 
+}  // namespace quicktime
+
+namespace pramble {
+
+using quicktime::ComponentDescription;
+using quicktime::ComponentParameters;
+using quicktime::Handle;
+using quicktime::OSErr;
+using quicktime::OSType;
+using quicktime::Rect;
+
+// Component results are 32-bit on Windows; written so here, the native build keeps that width.
+using ComponentResult32 = std::int32_t;
+
 // Answers QuickTime gives and expects.
-constexpr ComponentResult kBadComponentSelector = ComponentResult(0x80008002u);
+constexpr ComponentResult32 kBadComponentSelector = ComponentResult32(0x80008002u);
 constexpr OSErr kParamErr = -50;
 constexpr OSErr kMemFullErr = -108;
+
+constexpr OSType fourCharacterCode(const char (&code)[5]) { return quicktime::fourCharCode(code); }
 
 }  // namespace pramble

@@ -45,10 +45,10 @@ TEST(ComponentFile, ExportsByOrdinalAndAnswersUnknownSelectors) {
     EXPECT_EQ(::GetProcAddress(module.get(), MAKEINTRESOURCEA(1)), dllMain);
     EXPECT_EQ(::GetProcAddress(module.get(), MAKEINTRESOURCEA(50)), dispatch);
 
-    using Entry = pramble::ComponentResult (*)(pramble::ComponentParameters*, pramble::Handle);
+    using Entry = quicktime::ComponentRoutineUPP;
     const auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(dispatch));
     for (std::int16_t selector : {std::int16_t(94), std::int16_t(256), std::int16_t(-6)}) {
-        pramble::ComponentParameters params{0, 0, selector, {0}};
+        quicktime::ComponentParameters params{0, 0, selector, {0}};
         EXPECT_EQ(entry(&params, nullptr), pramble::kBadComponentSelector) << selector;
     }
 }
