@@ -45,6 +45,13 @@ bool storeLoadedModule(QuickTimeBinding& binding, HMODULE loaded) {
     return false;
 }
 
+HMODULE loadLibraryFrom(const std::string& folder) {
+    if (folder.empty()) return nullptr;
+    const std::string path = folder + std::string(kLibraryName);
+    if (path.size() >= MAX_PATH) return nullptr;
+    return ::LoadLibraryA(path.c_str());
+}
+
 void releaseModule(QuickTimeBinding& binding) {
     if (const HMODULE module = binding.module.exchange(nullptr)) ::FreeLibrary(module);
 }

@@ -27,6 +27,9 @@ void resetBinding(QuickTimeBinding& binding, FirstCallHook hook, EntryPoint notI
 // this thread's reference is given back and the answer is false.
 bool storeLoadedModule(QuickTimeBinding& binding, HMODULE loaded);
 
+// LoadLibraryA of folder + "QuickTime.qts"; null for no folder or a path over 259 characters.
+HMODULE loadLibraryFrom(const std::string& folder);
+
 // Gives back the binding's reference, if any.
 void releaseModule(QuickTimeBinding& binding);
 

@@ -5,19 +5,14 @@
 #include "binding_common.h"
 #include "binding_paths.h"
 
+#include <tavro/boundary.h>
+
 #include <windows.h>
 
 extern "C" {
-quicktime::QuickTimeBinding quickTimeDigitizerBinding = {
-    nullptr,
-    &quickTimeDigitizerNotInitialised,
-    &quickTimeDigitizerNotInitialised,
-    &quickTimeDigitizerNotInitialised,
-    &quicktime::digitizer::bindOnFirstCall,
-    0,
-    false,
-    false,
-};
+// Constant-initialised: the entries may be called before any constructor of this library ran.
+quicktime::QuickTimeBinding quickTimeDigitizerBinding =
+    quicktime::unboundBinding(&quickTimeDigitizerNotInitialised, &quicktime::digitizer::bindOnFirstCall);
 }
 
 namespace quicktime::digitizer {
@@ -27,13 +22,6 @@ namespace {
 QuickTimeBinding& binding = quickTimeDigitizerBinding;
 
 constexpr std::size_t kPathRoom = MAX_PATH;
-
-HMODULE loadFrom(const std::string& folder) {
-    if (folder.empty()) return nullptr;
-    const std::string path = folder + std::string(kLibraryName);
-    if (path.size() >= kPathRoom) return nullptr;
-    return ::LoadLibraryA(path.c_str());
-}
 
 std::string registryFolder(HKEY root) {
     return readQuickTimeFolderValue(root, KEY_READ, "QuickTime.qts folder", kPathRoom);
@@ -53,21 +41,25 @@ HMODULE loadQuickTimeLibrary() {
         if (!path.empty()) return ::LoadLibraryA(path.c_str());
     }
     // Tried in order until one loads; a folder that is not there simply fails to load.
-    if (const HMODULE module = loadFrom(folderOfPath(moduleFileName(nullptr, kPathRoom)))) return module;
-    if (const HMODULE module = loadFrom(registryFolder(HKEY_LOCAL_MACHINE))) return module;
-    if (const HMODULE module = loadFrom(registryFolder(HKEY_CURRENT_USER))) return module;
-    return loadFrom(systemFolder());
+    if (const HMODULE module = loadLibraryFrom(folderOfPath(moduleFileName(nullptr, kPathRoom)))) return module;
+    if (const HMODULE module = loadLibraryFrom(registryFolder(HKEY_LOCAL_MACHINE))) return module;
+    if (const HMODULE module = loadLibraryFrom(registryFolder(HKEY_CURRENT_USER))) return module;
+    return loadLibraryFrom(systemFolder());
 }
 
 QUICKTIME_HOOK void bindOnFirstCall() {
-    bool loadedHere = false;
-    if (!binding.module.load()) {
-        const HMODULE loaded = loadQuickTimeLibrary();
-        if (!loaded) return;  // the call reaches the not-initialised entry
-        loadedHere = storeLoadedModule(binding, loaded);
-    }
-    bindEntryPoints(binding);
-    if (loadedHere) releaseModule(binding);
+    // Called from a forwarding entry: nothing may unwind into it; a failed hook leaves the call
+    // to the not-initialised entry.
+    tavro::guardBoundary([] {
+        bool loadedHere = false;
+        if (!binding.module.load()) {
+            const HMODULE loaded = loadQuickTimeLibrary();
+            if (!loaded) return;  // the call reaches the not-initialised entry
+            loadedHere = storeLoadedModule(binding, loaded);
+        }
+        bindEntryPoints(binding);
+        if (loadedHere) releaseModule(binding);
+    });
 }
 
 }  // namespace quicktime::digitizer

@@ -21,23 +21,29 @@
         .def \symbol; .scl 2; .type 32; .endef
         .p2align 4
 \symbol:
+        .cfi_startproc
         cmp dword ptr [RECORD + QUICKTIME_BINDING_HOOK_OFFSET], 0
         jne 1f
 2:      mov eax, \code
         jmp dword ptr [RECORD + QUICKTIME_BINDING_DISPATCHER_OFFSET]
 1:      call run_first_call_hook
         jmp 2b
+        .cfi_endproc
 .endm
 
 // The hook is cdecl and takes nothing: it may change EAX, ECX and EDX, none of which carries
 // an argument of a cdecl call. It is read again here, as another thread may have cleared it.
+// Neither this nor the entries move the stack pointer, so their unwind information (for the
+// DWARF unwinder of this target) is the default: the return address on top of the stack.
         .p2align 4
 run_first_call_hook:
+        .cfi_startproc
         mov eax, dword ptr [RECORD + QUICKTIME_BINDING_HOOK_OFFSET]
         test eax, eax
         jz 1f
         call eax
 1:      ret
+        .cfi_endproc
 
 #define EMIT_ENTRY(name, code, result, parameters) forwarding_entry ENTRY(name), code;
 QUICKTIME_ROUTINES(EMIT_ENTRY)
@@ -48,11 +54,13 @@ QUICKTIME_ROUTINES(EMIT_ENTRY)
         .def ENTRY(CallComponentFunctionWithStorage); .scl 2; .type 32; .endef
         .p2align 4
 ENTRY(CallComponentFunctionWithStorage):
+        .cfi_startproc
         cmp dword ptr [RECORD + QUICKTIME_BINDING_HOOK_OFFSET], 0
         jne 1f
 2:      jmp dword ptr [RECORD + QUICKTIME_BINDING_WITH_STORAGE_OFFSET]
 1:      call run_first_call_hook
         jmp 2b
+        .cfi_endproc
 #endif
 
 // The not-initialised entry: -2095 through the whole of EAX.

@@ -5,6 +5,7 @@
 #include "binding_common.h"
 #include "binding_paths.h"
 
+#include <tavro/boundary.h>
 #include <tavro/win_handles.h>
 
 #include <windows.h>
@@ -13,16 +14,9 @@
 #include <vector>
 
 extern "C" {
-quicktime::QuickTimeBinding quickTimeServicesBinding = {
-    nullptr,
-    &quickTimeServicesNotInitialised,
-    &quickTimeServicesNotInitialised,
-    &quickTimeServicesNotInitialised,
-    &quicktime::services::bindOnFirstCall,
-    0,
-    false,
-    false,
-};
+// Constant-initialised: the entries may be called before any constructor of this library ran.
+quicktime::QuickTimeBinding quickTimeServicesBinding =
+    quicktime::unboundBinding(&quickTimeServicesNotInitialised, &quicktime::services::bindOnFirstCall);
 }
 
 namespace quicktime::services {
@@ -59,13 +53,8 @@ std::string withSeparator(std::string folder, std::size_t size) {
     return folder + '\\';
 }
 
-HMODULE loadFrom(const std::string& folder) {
-    if (folder.empty()) return nullptr;
-    return ::LoadLibraryA((folder + std::string(kLibraryName)).c_str());
-}
-
 QUICKTIME_HOOK void bindEntryPointsHook() {
-    bindEntryPoints();
+    bindEntryPoints();  // nothing in it throws
 }
 
 void resetToUnbound() {
@@ -119,8 +108,8 @@ HMODULE loadQuickTimeLibrary() {
     const std::size_t room = kPathRoom - kLibraryName.size();
     const std::string folder = locateQuickTimeFolder(room);
     if (folder.empty()) return nullptr;
-    if (const HMODULE module = loadFrom(folder)) return module;
-    return loadFrom(locateExtensionFolder(room));
+    if (const HMODULE module = loadLibraryFrom(folder)) return module;
+    return loadLibraryFrom(locateExtensionFolder(room));
 }
 
 OSErr bindEntryPoints() {
@@ -157,7 +146,9 @@ bool quickTimeIsAtLeast702() {
     return atLeast702;
 }
 
-QUICKTIME_HOOK void bindOnFirstCall() {
+namespace {
+
+void bindLazily() {
     bool loadedHere = false;
     if (!binding.module.load()) {
         const HMODULE loaded = loadQuickTimeLibrary();
@@ -175,6 +166,14 @@ QUICKTIME_HOOK void bindOnFirstCall() {
     }
     // From 7.0.2 on, QuickTime tells whether it stays loaded without the reference taken here.
     if (quickTimeIsAtLeast702() && quickTimeReleasesLazyReference() != 0) releaseModule(binding);
+}
+
+}  // namespace
+
+QUICKTIME_HOOK void bindOnFirstCall() {
+    // Called from a forwarding entry: nothing may unwind into it; a failed hook leaves the call
+    // to the not-initialised entry.
+    tavro::guardBoundary([] { bindLazily(); });
 }
 
 OSErr InitializeQTML(long flags) {

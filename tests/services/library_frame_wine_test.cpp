@@ -21,7 +21,8 @@ TEST(KorvixLibrary, ExportsEveryNativeMethodByItsJniName) {
     for (const char* method :
          {"getRegistry", "putRegistry", "keyExists", "getSubkeys", "getDiskFreeSpace", "launchProcess", "resolveLink",
           "fileExists", "isFile", "isDirectory", "isFileLocked", "canWrite", "addToRecentFiles", "getFileIcon",
-          "getFileIconOnXpOrVista", "extractIcon"}) {
+          "getFileIconOnXpOrVista", "extractIcon",
+          "convertForIPod"}) {
         EXPECT_NE(exportOf(method), nullptr) << method;
     }
 }

@@ -32,6 +32,11 @@ struct QuickTimeBinding {
     std::atomic<bool> atLeast702;
 };
 
+// A record as at load: no module, every entry the not-initialised one, the hook set.
+constexpr QuickTimeBinding unboundBinding(EntryPoint notInitialised, FirstCallHook hook) {
+    return {nullptr, notInitialised, notInitialised, notInitialised, hook, 0, false, false};
+}
+
 static_assert(offsetof(QuickTimeBinding, dispatcher) == QUICKTIME_BINDING_DISPATCHER_OFFSET);
 static_assert(offsetof(QuickTimeBinding, componentCallWithStorage) == QUICKTIME_BINDING_WITH_STORAGE_OFFSET);
 static_assert(offsetof(QuickTimeBinding, firstCallHook) == QUICKTIME_BINDING_HOOK_OFFSET);
