@@ -24,10 +24,12 @@ std::string instanceName(std::int32_t deviceIndex, std::string_view componentNam
     return std::to_string(deviceIndex) + std::string(componentName);
 }
 
-std::string_view pascalText(const unsigned char* pascal) {
-    if (!pascal) return {};
-    return {reinterpret_cast<const char*>(pascal + 1), pascal[0]};
+std::string_view pascalText(const unsigned char* text) {
+    if (!text) return {};
+    return {reinterpret_cast<const char*>(text + 1), text[0]};
 }
+
+std::string channelSuffix(std::int32_t deviceIndex) { return "xOx" + std::to_string(deviceIndex); }
 
 bool hostSkipsRegistration(std::string_view hostPath) {
     return hostPath.find("QUICKTIMEPLAYER.EXE") != std::string_view::npos;

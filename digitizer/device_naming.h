@@ -27,7 +27,10 @@ bool namesCaptureDevice(std::string_view componentName);
 std::string instanceName(std::int32_t deviceIndex, std::string_view componentName);
 
 // The characters of a length-prefixed string.
-std::string_view pascalText(const unsigned char* pascal);
+std::string_view pascalText(const unsigned char* text);
+
+// What the names of an instance's channel objects end in: "xOx" + deviceIndex ("xOx0").
+std::string channelSuffix(std::int32_t deviceIndex);
 
 // QuickTime Player registers the component's devices through its own copy; a host path holding
 // "QUICKTIMEPLAYER.EXE" (exactly so, case-sensitive) registers nothing.
