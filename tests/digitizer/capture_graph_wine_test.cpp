@@ -242,6 +242,33 @@ TEST_F(CaptureGraphTest, NoFilterGraphFailsWithoutMessage) {
     EXPECT_THAT(buildMessages(graph, 0, -50), IsEmpty());
 }
 
+// Wine's graph always offers IBasicVideo and lists its filters: a front around it refuses.
+TEST_F(CaptureGraphTest, AGraphWithoutBasicVideoFailsTheBuild) {
+    dump();
+    device(L"dev0", L"Cam", {});
+    const WrappedFilterGraph graphWithout(false, true);
+    CaptureGraph graph;
+    EXPECT_THAT(buildMessages(graph, 0, -50), ElementsAre(boxText("Cannot get Basic Video Interface")));
+}
+
+TEST_F(CaptureGraphTest, AnUnexpectedDvLookupErrorIsReportedAndTheBuildGoesOn) {
+    dump();
+    device(L"dev0", L"Cam", {});
+    const WrappedFilterGraph unlisted(true, false);
+    CaptureGraph graph;
+    EXPECT_THAT(buildMessages(graph, 0, 0), ElementsAre(boxText("Some other error occured getting DV interface.")));
+}
+
+TEST_F(CaptureGraphTest, ADvDecoderInTheGraphIsSetToFullResolution) {
+    dump();
+    CaptureConfig config;
+    config.dvDecoder = true;
+    const auto record = device(L"dev0", L"Cam", config);
+    CaptureGraph graph;
+    EXPECT_THAT(buildMessages(graph, 0, 0), IsEmpty());
+    EXPECT_THAT(record->dvDisplays, ElementsAre(DVRESOLUTION_FULL));
+}
+
 TEST_F(CaptureGraphTest, ACrossbarThatCannotJoinTheGraphFailsTheBuild) {
     dump();
     device(L"dev0", L"Cam", {});
@@ -384,6 +411,32 @@ TEST_F(CaptureGraphTest, ReleaseKeepsTheCrossbarTheCaptureInputAndTheRouter) {
                  graph.mediaControl);
     EXPECT_TRUE(graph.crossbarFilter && graph.captureInputPin && graph.crossbarRouter);
     EXPECT_GT(liveFilters(), 0);
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// An object released once too often: its count goes below zero.
+class OverReleased final : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(++count_); }
+    STDMETHODIMP_(ULONG) Release() override { return ULONG(--count_); }
+
+private:
+    LONG count_ = 0;
+};
+#pragma GCC diagnostic pop
+
+TEST(AutoReleaser, AReleaseBelowZeroIsReported) {
+    OverReleased object;
+    tavro::test::BoxDismisser dismisser;
+    { pramble::AutoReleaser<IUnknown> held(&object); }
+    const auto boxes = dismisser.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_THAT(boxes[0].text, ::testing::StartsWith("auto_releaser failed"));
 }
 
 }  // namespace

@@ -388,9 +388,73 @@ private:
     std::shared_ptr<CaptureRecord> record_;
 };
 
+class ProcAmp final : public Facet<IAMVideoProcAmp> {
+public:
+    ProcAmp(IBaseFilter* filter, const CaptureConfig& config)
+        : Facet(filter), controls_(config.controls), record_(config.record) {}
+    STDMETHODIMP GetRange(long property, long* min, long* max, long* step, long* defaultValue, long* flags) override {
+        const ProcAmpControl* c = find(property);
+        if (!c || c->rangeFails) return E_PROP_ID_UNSUPPORTED;
+        *min = c->min;
+        *max = c->max;
+        *step = c->step;
+        *defaultValue = c->defaultValue;
+        *flags = VideoProcAmp_Flags_Manual;
+        return S_OK;
+    }
+    STDMETHODIMP Set(long property, long value, long) override {
+        {
+            std::lock_guard<std::mutex> lock(record_->lock);
+            record_->procAmpSets.emplace_back(property, value);
+        }
+        ProcAmpControl* c = find(property);
+        if (!c) return E_PROP_ID_UNSUPPORTED;
+        c->value = value;
+        return S_OK;
+    }
+    STDMETHODIMP Get(long property, long* value, long* flags) override {
+        const ProcAmpControl* c = find(property);
+        if (!c) return E_PROP_ID_UNSUPPORTED;
+        *value = c->value;
+        *flags = VideoProcAmp_Flags_Manual;
+        return S_OK;
+    }
+
+private:
+    ProcAmpControl* find(long property) {
+        for (auto& c : controls_) {
+            if (c.property == property) return &c;
+        }
+        return nullptr;
+    }
+    std::vector<ProcAmpControl> controls_;
+    std::shared_ptr<CaptureRecord> record_;
+};
+
+class DvDecoder final : public Facet<IIPDVDec> {
+public:
+    DvDecoder(IBaseFilter* filter, std::shared_ptr<CaptureRecord> record) : Facet(filter), record_(std::move(record)) {}
+    STDMETHODIMP get_IPDisplay(int* display) override {
+        if (!display) return E_POINTER;
+        *display = DVRESOLUTION_HALF;
+        return S_OK;
+    }
+    STDMETHODIMP put_IPDisplay(int display) override {
+        std::lock_guard<std::mutex> lock(record_->lock);
+        record_->dvDisplays.push_back(display);
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<CaptureRecord> record_;
+};
+
 class CaptureDevice final : public Filter {
 public:
-    CaptureDevice(const CLSID& clsid, const CaptureConfig& config) : Filter(clsid, config.behaviour) {
+    CaptureDevice(const CLSID& clsid, const CaptureConfig& config)
+        : Filter(clsid, config.behaviour), procAmp_(this, config), dvDecoder_(this, config.record) {
+        if (config.procAmp) facets.emplace_back(IID_IAMVideoProcAmp, static_cast<IAMVideoProcAmp*>(&procAmp_));
+        if (config.dvDecoder) facets.emplace_back(IID_IIPDVDec, static_cast<IIPDVDec*>(&dvDecoder_));
         if (config.inputPin) {
             Pin& input = addPin(PINDIR_INPUT, L"Analog Video In");
             const GUID card = config.card;
@@ -406,6 +470,8 @@ public:
 
 private:
     std::unique_ptr<StreamConfig> streamConfig_;
+    ProcAmp procAmp_;
+    DvDecoder dvDecoder_;
 };
 
 // --- crossbars --------------------------------------------------------------------------------
@@ -631,6 +697,104 @@ void RegisteredFilter::removeLeftovers() {
         for (const auto& key : ours) ::RegDeleteTreeW(folder, key.c_str());
         ::RegCloseKey(folder);
     }
+}
+
+namespace {
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+// Wine's graph behind a front that forwards every call, except that it may hide IBasicVideo and
+// refuse to list its filters.
+class GraphFront final : public tavro::ComObject<IGraphBuilder> {
+public:
+    GraphFront(ComPtr<IGraphBuilder> inner, bool basicVideo, bool listFilters)
+        : inner_(std::move(inner)), basicVideo_(basicVideo), listFilters_(listFilters) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IFilterGraph) || IsEqualIID(riid, IID_IGraphBuilder)) {
+            return ComObject::QueryInterface(riid, out);
+        }
+        if (!basicVideo_ && IsEqualIID(riid, IID_IBasicVideo)) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        return inner_->QueryInterface(riid, out);
+    }
+    STDMETHODIMP AddFilter(IBaseFilter* filter, LPCWSTR name) override { return inner_->AddFilter(filter, name); }
+    STDMETHODIMP RemoveFilter(IBaseFilter* filter) override { return inner_->RemoveFilter(filter); }
+    STDMETHODIMP EnumFilters(IEnumFilters** filters) override {
+        if (!listFilters_) return E_UNEXPECTED;
+        return inner_->EnumFilters(filters);
+    }
+    STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
+        return inner_->FindFilterByName(name, filter);
+    }
+    STDMETHODIMP ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* type) override {
+        return inner_->ConnectDirect(out, in, type);
+    }
+    STDMETHODIMP Reconnect(IPin* pin) override { return inner_->Reconnect(pin); }
+    STDMETHODIMP Disconnect(IPin* pin) override { return inner_->Disconnect(pin); }
+    STDMETHODIMP SetDefaultSyncSource() override { return inner_->SetDefaultSyncSource(); }
+    STDMETHODIMP Connect(IPin* out, IPin* in) override { return inner_->Connect(out, in); }
+    STDMETHODIMP Render(IPin* out) override { return inner_->Render(out); }
+    STDMETHODIMP RenderFile(LPCWSTR file, LPCWSTR playList) override { return inner_->RenderFile(file, playList); }
+    STDMETHODIMP AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter) override {
+        return inner_->AddSourceFilter(file, name, filter);
+    }
+    STDMETHODIMP SetLogFile(DWORD_PTR file) override { return inner_->SetLogFile(file); }
+    STDMETHODIMP Abort() override { return inner_->Abort(); }
+    STDMETHODIMP ShouldOperationContinue() override { return inner_->ShouldOperationContinue(); }
+
+protected:
+    void* findInterface(REFIID riid) override {
+        return IsEqualIID(riid, IID_IFilterGraph) ? static_cast<IGraphBuilder*>(this) : nullptr;
+    }
+
+private:
+    ComPtr<IGraphBuilder> inner_;
+    bool basicVideo_;
+    bool listFilters_;
+};
+
+class GraphFrontFactory final : public tavro::ComObject<IClassFactory> {
+public:
+    GraphFrontFactory(ComPtr<IClassFactory> wine, bool basicVideo, bool listFilters)
+        : wine_(std::move(wine)), basicVideo_(basicVideo), listFilters_(listFilters) {}
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        ComPtr<IGraphBuilder> inner;
+        const HRESULT created = wine_->CreateInstance(nullptr, IID_IGraphBuilder, reinterpret_cast<void**>(inner.GetAddressOf()));
+        if (FAILED(created)) return created;
+        auto* front = new GraphFront(std::move(inner), basicVideo_, listFilters_);
+        const HRESULT result = front->QueryInterface(riid, out);
+        front->Release();
+        return result;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    ComPtr<IClassFactory> wine_;
+    bool basicVideo_;
+    bool listFilters_;
+};
+#pragma GCC diagnostic pop
+
+}  // namespace
+
+WrappedFilterGraph::WrappedFilterGraph(bool basicVideo, bool listFilters) {
+    ComPtr<IClassFactory> wine;
+    ::CoGetClassObject(CLSID_FilterGraph, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                       reinterpret_cast<void**>(wine.GetAddressOf()));
+    factory_ = new GraphFrontFactory(wine, basicVideo, listFilters);
+    ::CoRegisterClassObject(CLSID_FilterGraph, factory_, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+}
+
+WrappedFilterGraph::~WrappedFilterGraph() {
+    if (cookie_) ::CoRevokeClassObject(cookie_);
+    factory_->Release();
 }
 
 FailingFilterGraph::FailingFilterGraph() {

@@ -171,9 +171,18 @@ private:
 
 // --- the capture device --------------------------------------------------------------------------
 
+// One control of the device's video processing amplifier.
+struct ProcAmpControl {
+    long property;
+    long min, max, step, defaultValue, value;
+    bool rangeFails = false;
+};
+
 struct CaptureRecord {
     std::mutex lock;
-    std::vector<OwnedMediaType> setFormats;  // every IAMStreamConfig::SetFormat
+    std::vector<OwnedMediaType> setFormats;               // every IAMStreamConfig::SetFormat
+    std::vector<std::pair<long, long>> procAmpSets;       // IAMVideoProcAmp::Set(property, value)
+    std::vector<long> dvDisplays;                         // IIPDVDec::put_IPDisplay
 };
 
 struct CaptureConfig {
@@ -183,6 +192,9 @@ struct CaptureConfig {
     bool refuseSetFormat = false;
     bool inputPin = false;
     GUID card = GUID_NULL;  // the crossbar type its input accepts
+    bool procAmp = false;   // offers IAMVideoProcAmp with these controls
+    std::vector<ProcAmpControl> controls;
+    bool dvDecoder = false;  // offers IIPDVDec
     FilterBehaviour behaviour;
     std::shared_ptr<CaptureRecord> record = std::make_shared<CaptureRecord>();
 };
@@ -258,6 +270,20 @@ private:
     GUID category_;
     std::wstring instance_;
     CLSID clsid_;
+    IClassFactory* factory_ = nullptr;
+    DWORD cookie_ = 0;
+};
+
+// Serves CLSID_FilterGraph in this process around Wine's own graph, which always offers
+// IBasicVideo and lists its filters: this one can refuse either.
+class WrappedFilterGraph {
+public:
+    WrappedFilterGraph(bool basicVideo, bool listFilters);
+    ~WrappedFilterGraph();
+    WrappedFilterGraph(const WrappedFilterGraph&) = delete;
+    WrappedFilterGraph& operator=(const WrappedFilterGraph&) = delete;
+
+private:
     IClassFactory* factory_ = nullptr;
     DWORD cookie_ = 0;
 };
