@@ -162,12 +162,20 @@ TEST_F(ComponentTest, RegisterAddsOneComponentPerNamedDevice) {
     device(L"dev1", nullptr);  // listed, without a name: no component, no number
     device(L"dev2", L"Beta Cam");
     device(L"dev3", L"Gamma Cam");
+    const std::wstring longName(90, L'L');
+    device(L"dev4", longName.c_str());
     tavro::test::BoxDismisser boxes;
-    EXPECT_EQ(registerDevices(), 1);
+    ComponentResult opened = 1;
+    const ComponentInstance master = open(master_, &opened);
+    ASSERT_EQ(opened, 0);
+    const LONG handlesBefore = host().liveHandles;
+    EXPECT_EQ(send(storageOf(master), -5, {}), 1);
+    EXPECT_EQ(host().liveHandles, handlesBefore) << "every name handle is disposed after registering";
+    EXPECT_EQ(close(master), 0);
     EXPECT_THAT(boxes.texts(), IsEmpty()) << "the master builds no graph";
-    ASSERT_EQ(host().componentCount, 4u);
-    const char* names[] = {"Alpha Cam-WDM", "Beta Cam-WDM", "Gamma Cam-WDM"};
-    for (std::uint32_t n = 0; n < 3; ++n) {
+    ASSERT_EQ(host().componentCount, 5u);
+    const std::string names[] = {"Alpha Cam-WDM", "Beta Cam-WDM", "Gamma Cam-WDM", std::string(79, 'L') + "-WDM"};
+    for (std::uint32_t n = 0; n < 4; ++n) {
         const qs::HostComponent& c = host().components[1 + n];
         SCOPED_TRACE(n);
         EXPECT_EQ(characters(c.description[0]), "vdig");
