@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <cstdio>
 #include <memory>
@@ -66,5 +67,12 @@ private:
 // Memory the system allocated with LocalAlloc (FormatMessage, CommandLineToArgvW, ...).
 template <typename T>
 using LocalMemory = std::unique_ptr<T, ReleaseWith<::LocalFree>>;
+
+// Memory the system allocated with GlobalAlloc (the strings of WinHTTP's proxy structures).
+template <typename T>
+using GlobalMemory = std::unique_ptr<T, ReleaseWith<::GlobalFree>>;
+
+// A WinHTTP session, connection or request handle.
+using UniqueInternet = UniqueWith<HINTERNET, ::WinHttpCloseHandle>;
 
 }  // namespace tavro
