@@ -33,6 +33,8 @@ private:
     std::optional<tavro::JniUtfChars> chars_;
 };
 
+inline jboolean toJava(bool value) { return value ? JNI_TRUE : JNI_FALSE; }
+
 // Platform 8-bit text as a new Java string, bytes unconverted (null when the VM refuses).
 jstring newByteFormString(JNIEnv* env, const char* text);
 

@@ -1,5 +1,5 @@
-// Owners for what Video for Windows and GDI+ hand out: decompressors, movable global memory
-// (the packed images of ICImageDecompress), an imaging library session and its bitmaps.
+// Owners for what Video for Windows and GDI+ hand out: decompressors, an imaging library
+// session and its bitmaps (the packed images of ICImageDecompress are tavro::UniqueGlobal).
 #pragma once
 
 #include <windows.h>
@@ -15,26 +15,6 @@ namespace tavro {
 
 // A video decompressor from ICLocate or ICOpen.
 using UniqueDecompressor = UniqueWith<HIC, ::ICClose>;
-
-// Memory from GlobalAlloc, and its lock while the bytes are read.
-using UniqueGlobal = UniqueWith<HGLOBAL, ::GlobalFree>;
-class GlobalLock {
-public:
-    explicit GlobalLock(HGLOBAL memory) : memory_(memory), bytes_(memory ? ::GlobalLock(memory) : nullptr) {}
-    ~GlobalLock() {
-        if (bytes_) ::GlobalUnlock(memory_);
-    }
-    GlobalLock(const GlobalLock&) = delete;
-    GlobalLock& operator=(const GlobalLock&) = delete;
-
-    void* get() const { return bytes_; }
-    explicit operator bool() const { return bytes_ != nullptr; }
-    SIZE_T size() const { return bytes_ ? ::GlobalSize(memory_) : 0; }
-
-private:
-    HGLOBAL memory_;
-    void* bytes_;
-};
 
 // One GdiplusStartup, ended by GdiplusShutdown with its token (on stop() or destruction).
 class GdiplusSession {

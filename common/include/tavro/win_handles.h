@@ -72,6 +72,27 @@ using LocalMemory = std::unique_ptr<T, ReleaseWith<::LocalFree>>;
 template <typename T>
 using GlobalMemory = std::unique_ptr<T, ReleaseWith<::GlobalFree>>;
 
+// A movable GlobalAlloc block by its handle (the packed images of ICImageDecompress), and its
+// lock while the bytes are read.
+using UniqueGlobal = UniqueWith<HGLOBAL, ::GlobalFree>;
+class GlobalLock {
+public:
+    explicit GlobalLock(HGLOBAL memory) : memory_(memory), bytes_(memory ? ::GlobalLock(memory) : nullptr) {}
+    ~GlobalLock() {
+        if (bytes_) ::GlobalUnlock(memory_);
+    }
+    GlobalLock(const GlobalLock&) = delete;
+    GlobalLock& operator=(const GlobalLock&) = delete;
+
+    void* get() const { return bytes_; }
+    explicit operator bool() const { return bytes_ != nullptr; }
+    SIZE_T size() const { return bytes_ ? ::GlobalSize(memory_) : 0; }
+
+private:
+    HGLOBAL memory_;
+    void* bytes_;
+};
+
 // A WinHTTP session, connection or request handle.
 using UniqueInternet = UniqueWith<HINTERNET, ::WinHttpCloseHandle>;
 

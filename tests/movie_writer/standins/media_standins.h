@@ -81,6 +81,7 @@ struct SinkWriterRecord {
     std::vector<SampleRecord> samples;    // successful WriteSample calls
     std::vector<DWORD> notifications;     // stream argument of each successful NotifyEndOfSegment
     int sourceReadersCreated = 0;         // through the pass-through
+    int sourceReadersAlive = 0;           // of those, not yet released (not cleared by reset)
     bool keepSampleBytes = true;          // off: samples are checked and counted, bytes dropped
     // On: the writer keeps a reference to every sample written, as an encoder with frames in
     // flight does; they are released by the next reset.
@@ -105,7 +106,7 @@ struct SinkWriterRecord {
 extern "C" {
 // mfreadwrite.dll
 MEDIA_STANDIN_API standin::SinkWriterRecord* StandInSinkWriterRecord();
-// Clears the record (but not writersAlive) and every failure; bytes of samples are kept again.
+// Clears the record (but not the live counts) and every failure; bytes of samples are kept again.
 MEDIA_STANDIN_API void StandInSinkWriterReset();
 // The calls of this kind after the first `skip` ones fail with hr, `times` of them (-1: all).
 MEDIA_STANDIN_API void StandInSinkWriterFail(standin::SinkCall call, HRESULT hr, int skip, int times);
