@@ -4,6 +4,7 @@
 #include "launch_texts.h"
 
 #include <tavro/win_handles.h>
+#include <tavro_test/box_dismisser.h>
 #include <tavro_test/scratch.h>
 #include <tavro_test/wine_version.h>
 
@@ -41,16 +42,6 @@ fs::path buildOutput(const char* unixPath) {
     return fs::path(tavro::test::buildFilePath(unixPath));
 }
 
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                          nullptr);
-    return result;
-}
-
 // The launcher's own view of a path: ANSI. Every path the tests build is ASCII.
 std::string ansi(const fs::path& path) {
     std::string result;
@@ -80,77 +71,8 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-struct Box {
-    std::string caption;
-    std::string text;
-};
-
-void PrintTo(const Box& box, std::ostream* out) { *out << "box \"" << box.caption << "\": \"" << box.text << "\""; }
-
-// Dismisses the message boxes of one process as they appear, and remembers what they said.
-class BoxDismisser {
-public:
-    explicit BoxDismisser(DWORD processId) : processId_(processId), thread_([this] { watch(); }) {}
-    ~BoxDismisser() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<Box> boxes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return boxes_;
-    }
-
-private:
-    void watch() {
-        while (!stop_) {
-            ::EnumWindows(&BoxDismisser::visit, reinterpret_cast<LPARAM>(this));
-            ::Sleep(20);
-        }
-    }
-
-    static BOOL CALLBACK visit(HWND window, LPARAM self) {
-        static_cast<BoxDismisser*>(reinterpret_cast<void*>(self))->consider(window);
-        return TRUE;
-    }
-
-    static std::string windowText(HWND window) {
-        wchar_t text[1024] = {};
-        ::GetWindowTextW(window, text, 1024);
-        return utf8(text);
-    }
-
-    static BOOL CALLBACK collectStatic(HWND child, LPARAM texts) {
-        wchar_t className[64] = {};
-        ::GetClassNameW(child, className, 64);
-        const std::string text = windowText(child);
-        if (std::wstring(className) == L"Static" && !text.empty())
-            reinterpret_cast<std::vector<std::string>*>(texts)->push_back(text);
-        return TRUE;
-    }
-
-    void consider(HWND window) {
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        wchar_t className[64] = {};
-        ::GetClassNameW(window, className, 64);
-        if (owner != processId_ || std::wstring(className) != L"#32770" || !::IsWindowVisible(window)) return;
-        if (!handled_.insert(window).second) return;
-        std::vector<std::string> texts;
-        ::EnumChildWindows(window, &BoxDismisser::collectStatic, reinterpret_cast<LPARAM>(&texts));
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            boxes_.push_back({windowText(window), texts.empty() ? "" : texts.front()});
-        }
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    }
-
-    DWORD processId_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<Box> boxes_;
-    std::set<HWND> handled_;
-    std::thread thread_;
-};
+using tavro::test::Box;
+using tavro::test::BoxDismisser;
 
 struct LaunchResult {
     DWORD exitCode = 0;

@@ -8,6 +8,8 @@
 #include <quicktime/types.h>
 #include <quicktime_standin/state.h>
 
+#include "component_manager.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -311,6 +313,7 @@ Answer QUICKTIME_CALL standinOpenAComponent(Component component, ComponentInstan
 
 void QUICKTIME_CALL standinDisposeHandle(Handle handle) {
     record(handle);
+    hostDisposeHandle(handle);
 }
 
 // Any other routine code: nothing happens, and a cdecl caller cleans its own arguments.
@@ -353,7 +356,9 @@ void* QUICKTIME_CALL standinHandlerFor(std::uint32_t code) {
         case 0x00010008: return reinterpret_cast<void*>(&standinCloseComponent);
         case 0x0001002D: return reinterpret_cast<void*>(&standinOpenAComponent);
         case 0x00150032: return reinterpret_cast<void*>(&standinDisposeHandle);
-        default: return reinterpret_cast<void*>(&standinUnmodelledRoutine);
+        default:
+            if (void* hosted = hostRoutine(code)) return hosted;
+            return reinterpret_cast<void*>(&standinUnmodelledRoutine);
     }
 }
 
@@ -370,6 +375,7 @@ long QUICKTIME_CALL standinCallComponentFunctionWithStorage(Handle storage, Comp
     serve(beginCall(qs::kCallComponentFunctionWithStorageCode));
     record(storage, parameters, reinterpret_cast<void*>(handler));
     if (auto f = failure()) return *f;
+    if (state().host.enabled) return hostCallWithStorage(storage, parameters, handler);
     return static_cast<long>(reinterpret_cast<std::uintptr_t>(storage) + reinterpret_cast<std::uintptr_t>(parameters) +
                              reinterpret_cast<std::uintptr_t>(handler));
 }

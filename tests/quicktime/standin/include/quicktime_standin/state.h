@@ -53,6 +53,41 @@ struct Control {
     std::uint32_t probe;             // every routine code reaches the probe
 };
 
+// --- the Component Manager host, for the video digitizer's suites ----------------------------
+// Components are referred to as kComponentBase + index, instances as kInstanceBase + index.
+constexpr std::uint32_t kMaxComponents = 16;
+constexpr std::uint32_t kMaxInstances = 16;
+constexpr std::uintptr_t kComponentBase = 0x10000;
+constexpr std::uintptr_t kInstanceBase = 0x20000;
+
+struct HostComponent {
+    std::uint32_t description[5];  // type, subtype, manufacturer, flags, mask
+    unsigned char name[256];       // length-prefixed, as the name handle held it
+    unsigned char info[256];
+    std::uint64_t entry;           // the component's entry point
+    std::uint64_t infoHandle;      // the handles handed to RegisterComponent
+    std::uint64_t iconHandle;
+    std::int32_t global;
+    std::int32_t refcon;
+    std::int32_t openInstances;
+};
+
+struct HostInstance {
+    std::uint32_t component;  // index into components
+    std::int32_t open;
+    std::uint64_t storage;    // set by SetComponentInstanceStorage
+};
+
+struct Host {
+    std::uint32_t enabled;  // _CallComponentFunctionWithStorage calls the handler
+    std::uint32_t componentCount;
+    HostComponent components[kMaxComponents];
+    std::uint32_t instanceCount;
+    HostInstance instances[kMaxInstances];
+    volatile LONG liveHandles;  // handles made by NewHandle or PtrToHand and not disposed
+    std::int32_t memError;      // what MemError answers
+};
+
 struct State {
     Control control;
     volatile LONG callCount;  // may exceed kMaxCalls; only the first kMaxCalls are kept
@@ -60,6 +95,7 @@ struct State {
     volatile LONG unloads;
     char loadedFrom[kTextSize];  // the library's path at its last load
     Call calls[kMaxCalls];
+    Host host;
 };
 
 inline std::wstring objectName(const wchar_t* what, DWORD processId = ::GetCurrentProcessId()) {
