@@ -2,8 +2,8 @@
 #
 # Three configurations use the same sources:
 #   native   (no toolchain file): the portable logic and its tests, with ASan and UBSan;
-#   win32    (toolchain-i686-w64-mingw32): the product;
-#   win64    (toolchain-x86_64-w64-mingw32): the same deliverables plus the suites that run under Wine.
+#   win32    (toolchain-i686-w64-mingw32): the product, with the suites under Wine 10 (WoW64);
+#   win64    (toolchain-x86_64-w64-mingw32): its x86_64 twin, with the suites under Wine 8.
 
 if(WIN32)
   set(TAVRO_WINDOWS ON)
@@ -11,7 +11,8 @@ else()
   set(TAVRO_WINDOWS OFF)
 endif()
 
-# Wine suites are built where ctest can run them: the x86_64 build with its Wine emulator.
+# Wine suites are built where ctest can run them: both Windows builds, each with its own Wine
+# as the emulator its toolchain file names.
 if(TAVRO_WINDOWS AND CMAKE_CROSSCOMPILING_EMULATOR)
   set(TAVRO_WINE_TESTS ON)
 else()
@@ -127,7 +128,7 @@ function(tavro_native_test name)
 endfunction()
 
 # tavro_wine_test(name SOURCES ... LIBS ... [LOCK resource] [DEPENDS targets]):
-# a GoogleTest suite in the x86_64 build, run under Wine. LOCK serialises suites that
+# a GoogleTest suite in both Windows builds, run under their Wine. LOCK serialises suites that
 # share something system-wide (a named mutex, the foreground window).
 function(tavro_wine_test name)
   if(NOT TAVRO_WINE_TESTS)
@@ -147,8 +148,8 @@ function(tavro_wine_test name)
                        PROPERTIES ${props})
 endfunction()
 
-# tavro_check_pe(target gui|console|dll [EXPORTS name...]): the 32-bit product cannot run here,
-# so its image header, subsystem and undecorated export names are checked statically.
+# tavro_check_pe(target gui|console|dll [EXPORTS name...]): the 32-bit product's image header,
+# subsystem and undecorated export names, as the files a customer gets.
 function(tavro_check_pe target kind)
   if(NOT TAVRO_PRODUCT_BUILD)
     return()

@@ -15,12 +15,15 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 namespace tavro::launcher {
 
 namespace {
 
 using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
+// Called exactly as jni.h declares it: __stdcall in the 32-bit runtime.
+static_assert(std::is_same_v<CreateJavaVmFunction, decltype(&JNI_CreateJavaVM)>);
 
 constexpr bool kTraceEnabled = true;
 

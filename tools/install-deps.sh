@@ -8,6 +8,7 @@ packages=(
   openjdk-17-jdk-headless
   googletest libgtest-dev libgmock-dev
   wine wine64 xvfb xauth
+  debootstrap
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
 )
 

@@ -1,8 +1,27 @@
 # Sourced: the environment every Wine process of the build and the suites shares.
-# Values already set by the caller win, so test.sh can point a run at its own prefix.
+# TAVRO_WINE_BUILD picks the Wine: win64 (default) is the host's Wine 8 for the x86_64 build;
+# win32 is Wine 10 in the sid root (tools/sid-root.sh) for the 32-bit product.
+# For win64, values already set by the caller win, so test.sh can point a run at its own prefix.
+# For win32 only TAVRO_WINE32_STATE does: a prefix, server or display of the Wine 8 session in
+# the caller's environment must never reach Wine 10 (a prefix that Wine 10 has used is not
+# handed back to Wine 8, and the two desktops stay apart).
 _tavro_root="$(cd "$(dirname "${BASH_SOURCE[0]:-$0}")/.." && pwd)"
-export TAVRO_WINE_STATE="${TAVRO_WINE_STATE:-$_tavro_root/build/wine}"
-export WINEPREFIX="${WINEPREFIX:-$TAVRO_WINE_STATE/prefix}"
+if [ "${TAVRO_WINE_BUILD:-win64}" = win32 ]; then
+  export TAVRO_WINE_STATE="${TAVRO_WINE32_STATE:-${TAVRO_BUILD_DIR:-$_tavro_root/build}/wine32}"
+  export WINEPREFIX="$TAVRO_WINE_STATE/prefix"
+  unset DISPLAY WINESERVER WINELOADER
+  # sid's wineserver has no link in /usr/bin.
+  TAVRO_WINESERVER=/usr/lib/x86_64-linux-gnu/wine/wineserver
+  # Every Wine process runs in the root, with the state and the build folders bound inside.
+  TAVRO_WINE_IN_ROOT=("$_tavro_root/tools/sid-root.sh" run)
+  mkdir -p "$TAVRO_WINE_STATE"
+  export TAVRO_SID_BINDS="$TAVRO_WINE_STATE${TAVRO_BUILD_DIR:+:$TAVRO_BUILD_DIR}${TAVRO_SID_BINDS:+:$TAVRO_SID_BINDS}"
+else
+  export TAVRO_WINE_STATE="${TAVRO_WINE_STATE:-$_tavro_root/build/wine}"
+  export WINEPREFIX="${WINEPREFIX:-$TAVRO_WINE_STATE/prefix}"
+  TAVRO_WINESERVER=wineserver
+  TAVRO_WINE_IN_ROOT=()
+fi
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono/Gecko installers (no network), and a crash ends with one line instead of a debugger.

@@ -4,45 +4,10 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace pickora::test {
-
-namespace {
-void writeSlot(void** slot, void* value) {
-    DWORD previous = 0;
-    VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &previous);
-    *slot = value;
-    VirtualProtect(slot, sizeof(void*), previous, &previous);
-}
-}  // namespace
-
-ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(module);
-    if (!base) return;
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!imports.VirtualAddress) return;
-    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name; ++entry) {
-        if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), dll) != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
-        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++addresses) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
-            slot_ = reinterpret_cast<void**>(&addresses->u1.Function);
-            original_ = *slot_;
-            writeSlot(slot_, replacement);
-            return;
-        }
-    }
-}
-
-ImportPatch::~ImportPatch() {
-    if (slot_) writeSlot(slot_, original_);
-}
 
 std::u16string u16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
@@ -323,6 +288,28 @@ std::wstring programDirectory() {
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring directory(path, length);
     return directory.substr(0, directory.find_last_of(L'\\'));
+}
+
+const PickoraExports& pickora() {
+    static const PickoraExports exports = [] {
+        // Stays loaded, as under the Java VM.
+        const HMODULE library = LoadLibraryW((programDirectory() + L"\\Pickora.dll").c_str());
+        const auto find = [library](const char* name) {
+            const FARPROC function = library ? GetProcAddress(library, name) : nullptr;
+            if (!function) {
+                std::fprintf(stderr, "Pickora.dll has no export %s\n", name);
+                std::abort();
+            }
+            return reinterpret_cast<void*>(function);
+        };
+        return PickoraExports{
+            library,
+            reinterpret_cast<decltype(&Java_com_vyk_io_VistaFileChooser_handleOpenDialog)>(
+                find("Java_com_vyk_io_VistaFileChooser_handleOpenDialog")),
+            reinterpret_cast<decltype(&Java_com_vyk_io_VistaFileChooser_handleSaveDialog)>(
+                find("Java_com_vyk_io_VistaFileChooser_handleSaveDialog"))};
+    }();
+    return exports;
 }
 
 std::wstring TempFolder::make(const std::wstring& relative, bool folder) const {

@@ -2,7 +2,9 @@
 // stdout lines, windows to own dialogs, and a driver thread that works a dialog as a user would.
 #pragma once
 
+#include <com_vyk_io_VistaFileChooser.h>
 #include <java_vm_standin.h>
+#include <tavro_test/import_patch.h>
 #include <tavro_test/scratch.h>
 
 #include <windows.h>
@@ -101,6 +103,15 @@ private:
 
 // Directory of the test program (where Pickora.dll and the stand-in jawt.dll lie).
 std::wstring programDirectory();
+
+// The library's exports, found in Pickora.dll beside the program by their plain JNI names as
+// the Java VM finds them, and called through the header's JNICALL types (stdcall on i686).
+struct PickoraExports {
+    HMODULE library;
+    decltype(&Java_com_vyk_io_VistaFileChooser_handleOpenDialog) handleOpenDialog;
+    decltype(&Java_com_vyk_io_VistaFileChooser_handleSaveDialog) handleSaveDialog;
+};
+const PickoraExports& pickora();
 // A scratch folder in which a test lays out files and folders.
 class TempFolder : public tavro::test::ScratchFolder {
 public:
@@ -108,20 +119,8 @@ public:
     std::wstring make(const std::wstring& relative, bool folder) const;  // creates a file or folder
 };
 
-// Points one import of `module` (by DLL and function name) at `replacement` until destroyed:
-// how a test stands in for a system call that a real run cannot be made to fail.
-class ImportPatch {
-public:
-    ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement);
-    ~ImportPatch();
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-    bool active() const { return slot_ != nullptr; }
-
-private:
-    void** slot_ = nullptr;
-    void* original_ = nullptr;
-};
+// Points one import of a module at a replacement until destroyed.
+using tavro::test::ImportPatch;
 
 std::u16string u16(const std::wstring& text);
 std::string narrow(const std::wstring& text);  // ACP, as the library writes paths

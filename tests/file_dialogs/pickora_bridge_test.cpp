@@ -62,8 +62,8 @@ protected:
     jint call(bool save, jobject parent = nullptr) {
         jint result = -1;
         lines = captureStdoutLines([&] {
-            result = save ? Java_com_vyk_io_VistaFileChooser_handleSaveDialog(vm.env(), chooser, parent)
-                          : Java_com_vyk_io_VistaFileChooser_handleOpenDialog(vm.env(), chooser, parent);
+            result = save ? pickora().handleSaveDialog(vm.env(), chooser, parent)
+                          : pickora().handleOpenDialog(vm.env(), chooser, parent);
         });
         return result;
     }
@@ -418,7 +418,7 @@ TEST_F(PickoraOwner, AJawtNotLoadedYetIsLoadedFromTheBootLibraryPath) {
         jobject parent = caseVm.newObject("java/awt/Canvas");
         jint result = -1;
         lines = captureStdoutLines(
-            [&] { result = Java_com_vyk_io_VistaFileChooser_handleOpenDialog(caseVm.env(), caseChooser, parent); });
+            [&] { result = pickora().handleOpenDialog(caseVm.env(), caseChooser, parent); });
         EXPECT_EQ(result, 0);
         EXPECT_EQ(dialogs.record().showOwner, c.expectedOwner);
         EXPECT_EQ(lines, c.expectedLines);
@@ -484,7 +484,7 @@ protected:
         ASSERT_TRUE(savePatch.active());
         ASSERT_TRUE(errorPatch.active());
     }
-    static HMODULE pickora() { return GetModuleHandleW(L"Pickora.dll"); }
+    static HMODULE pickora() { return ::pickora::test::pickora().library; }
 
     ImportPatch openPatch{pickora(), "comdlg32.dll", "GetOpenFileNameW", reinterpret_cast<void*>(fakeGetOpenFileNameW)};
     ImportPatch savePatch{pickora(), "comdlg32.dll", "GetSaveFileNameW", reinterpret_cast<void*>(fakeGetSaveFileNameW)};
@@ -516,7 +516,7 @@ TEST_F(PickoraClassic, FillsTheRecordForOpenAndSave) {
         classicCall.calls = 0;
         const OPENFILENAMEW& r = classicCall.record;
         EXPECT_EQ(classicCall.save, c.save);
-        EXPECT_EQ(r.lStructSize, sizeof(OPENFILENAMEW));
+        EXPECT_EQ(r.lStructSize, sizeof(void*) == 4 ? 88u : 152u);  // the target's own record size
         EXPECT_EQ(r.hwndOwner, foreground.get());
         EXPECT_EQ(r.hInstance, nullptr);
         EXPECT_EQ(classicCall.filter, std::wstring(L"Text\0*.txt\0All\0*.*\0\0", 20));

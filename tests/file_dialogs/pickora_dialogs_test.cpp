@@ -35,8 +35,8 @@ protected:
         jint result = -1;
         DialogDriver driver(std::move(act));
         lines = captureStdoutLines([&] {
-            result = save ? Java_com_vyk_io_VistaFileChooser_handleSaveDialog(vm.env(), chooser, nullptr)
-                          : Java_com_vyk_io_VistaFileChooser_handleOpenDialog(vm.env(), chooser, nullptr);
+            result = save ? pickora().handleSaveDialog(vm.env(), chooser, nullptr)
+                          : pickora().handleOpenDialog(vm.env(), chooser, nullptr);
         });
         seen = driver.finish();
         EXPECT_TRUE(seen.found);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -63,7 +64,12 @@ void JNICALL freeDrawingSurface(JAWT_DrawingSurface*) { ++counts.surfacesFreed; 
 
 }  // namespace
 
-extern "C" __declspec(dllexport) jboolean JNICALL JAWT_GetAWT(JNIEnv*, JAWT* awt) {
+// Exported through the .def files under the runtime's own names: "JAWT_GetAWT" in 64-bit,
+// "_JAWT_GetAWT@8" (decorated __stdcall) in the 32-bit runtime.
+extern "C" jboolean JNICALL standInGetAwt(JNIEnv*, JAWT* awt);
+static_assert(std::is_same_v<decltype(&standInGetAwt), decltype(&JAWT_GetAWT)>, "the accessor as jawt.h declares it");
+
+extern "C" jboolean JNICALL standInGetAwt(JNIEnv*, JAWT* awt) {
     ++counts.accessorCalls;
     counts.lastRequestedVersion = awt->version;
     if (failsAt(L"access")) return JNI_FALSE;
