@@ -167,32 +167,35 @@ OSErr buildCaptureGraph(CaptureGraph& graph, std::int32_t deviceIndex, const Gra
     return 0;
 }
 
-OSErr runCaptureGraph(CaptureGraph& graph, const std::string& instanceName) {
-    if (!graph.mediaControl || FAILED(graph.mediaControl->Run())) {
-        reportInstanceError(instanceName, "Problem starting streaming");
+namespace {
+
+// Asks the graph to change state, then waits up to 5 s for it to get there. A state still in
+// transition (VFW_S_STATE_INTERMEDIATE) is a success code and counts as one.
+OSErr changeState(IMediaControl* control, HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(),
+                  const std::string& instanceName, const char* refused, const char* timedOut) {
+    if (!control || FAILED((control->*change)())) {
+        reportInstanceError(instanceName, refused);
         return kParamErr;
     }
     OAFilterState state = State_Stopped;
-    // A state still in transition (VFW_S_STATE_INTERMEDIATE) is a success code and counts as one.
-    if (FAILED(graph.mediaControl->GetState(kStateTimeoutMs, &state))) {
-        reportInstanceError(instanceName, "Timeout transitioning into running state");
+    if (FAILED(control->GetState(kStateTimeoutMs, &state))) {
+        reportInstanceError(instanceName, timedOut);
         return kParamErr;
     }
     return 0;
 }
 
+}  // namespace
+
+OSErr runCaptureGraph(CaptureGraph& graph, const std::string& instanceName) {
+    return changeState(graph.mediaControl.Get(), &IMediaControl::Run, instanceName, "Problem starting streaming",
+                       "Timeout transitioning into running state");
+}
+
 OSErr stopCaptureGraph(CaptureGraph& graph, const std::string& instanceName) {
     if (!graph.mediaControl) return 0;
-    if (FAILED(graph.mediaControl->StopWhenReady())) {
-        reportInstanceError(instanceName, "Problem stopping streaming");
-        return kParamErr;
-    }
-    OAFilterState state = State_Stopped;
-    if (FAILED(graph.mediaControl->GetState(kStateTimeoutMs, &state))) {
-        reportInstanceError(instanceName, "Timeout transitioning into stopped state");
-        return kParamErr;
-    }
-    return 0;
+    return changeState(graph.mediaControl.Get(), &IMediaControl::StopWhenReady, instanceName,
+                       "Problem stopping streaming", "Timeout transitioning into stopped state");
 }
 
 void releaseCaptureGraph(CaptureGraph& graph) {

@@ -361,35 +361,37 @@ std::vector<std::string> runAndStop(CaptureGraph& graph, OSErr expectedRun, OSEr
     return dismisser.texts();
 }
 
-TEST_F(CaptureGraphTest, RunAndStopCountATransitionAsSuccess) {
-    DumpConfig config;
-    config.behaviour.getState = VFW_S_STATE_INTERMEDIATE;
-    dump(config);
-    device(L"dev0", L"Cam", {});
+// A device feeding a dump filter that answers the graph so.
+class RunningGraphTest : public CaptureGraphTest {
+protected:
+    void build(FilterBehaviour behaviour) {
+        DumpConfig config;
+        config.behaviour = behaviour;
+        dump(config);
+        device(L"dev0", L"Cam", {});
+        ASSERT_EQ(CaptureGraphTest::build(graph, 0), 0);
+    }
+    void TearDown() override {
+        graph = CaptureGraph{};
+        CaptureGraphTest::TearDown();
+    }
     CaptureGraph graph;
-    ASSERT_EQ(build(graph, 0), 0);
+};
+
+TEST_F(RunningGraphTest, RunAndStopCountATransitionAsSuccess) {
+    build({S_OK, S_OK, S_OK, VFW_S_STATE_INTERMEDIATE});
     EXPECT_THAT(runAndStop(graph, 0, 0), IsEmpty());
 }
 
 // Wine's StopWhenReady cues the filters first, which such a filter refuses too.
-TEST_F(CaptureGraphTest, AGraphThatDoesNotRunOrStopIsReported) {
-    DumpConfig config;
-    config.behaviour.run = E_FAIL;
-    dump(config);
-    device(L"dev0", L"Cam", {});
-    CaptureGraph graph;
-    ASSERT_EQ(build(graph, 0), 0);
+TEST_F(RunningGraphTest, AGraphThatDoesNotRunOrStopIsReported) {
+    build({S_OK, E_FAIL, S_OK, S_OK});
     EXPECT_THAT(runAndStop(graph, -50, -50),
                 ElementsAre(boxText("Problem starting streaming"), boxText("Problem stopping streaming")));
 }
 
-TEST_F(CaptureGraphTest, FailedStateQueriesAreReported) {
-    DumpConfig config;
-    config.behaviour.getState = E_FAIL;
-    dump(config);
-    device(L"dev0", L"Cam", {});
-    CaptureGraph graph;
-    ASSERT_EQ(build(graph, 0), 0);
+TEST_F(RunningGraphTest, FailedStateQueriesAreReported) {
+    build({S_OK, S_OK, S_OK, E_FAIL});
     EXPECT_THAT(runAndStop(graph, -50, -50), ElementsAre(boxText("Timeout transitioning into running state"),
                                                           boxText("Timeout transitioning into stopped state")));
 }

@@ -31,62 +31,43 @@ AM_MEDIA_TYPE* allocatedCopy(const AM_MEDIA_TYPE& type) {
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class PinList final : public tavro::ComObject<IEnumPins> {
+// A DirectShow enumerator over a copied list; `give` hands out one item as the caller owns it.
+template <typename Enumerator, typename Out, typename Item, Out (*give)(const Item&)>
+class ListEnumerator final : public tavro::ComObject<Enumerator> {
 public:
-    PinList(std::vector<ComPtr<IPin>> pins, std::size_t next) : pins_(std::move(pins)), next_(next) {}
-    STDMETHODIMP Next(ULONG count, IPin** out, ULONG* fetched) override {
+    ListEnumerator(std::vector<Item> items, std::size_t next) : items_(std::move(items)), next_(next) {}
+    STDMETHODIMP Next(ULONG count, Out* out, ULONG* fetched) override {
         ULONG given = 0;
-        for (; given < count && next_ < pins_.size(); ++given, ++next_) {
-            out[given] = pins_[next_].Get();
-            out[given]->AddRef();
-        }
+        for (; given < count && next_ < items_.size(); ++given, ++next_) out[given] = give(items_[next_]);
         if (fetched) *fetched = given;
         return given == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
-        next_ = std::min(pins_.size(), next_ + count);
-        return next_ < pins_.size() ? S_OK : S_FALSE;
+        next_ = std::min(items_.size(), next_ + count);
+        return next_ < items_.size() ? S_OK : S_FALSE;
     }
     STDMETHODIMP Reset() override {
         next_ = 0;
         return S_OK;
     }
-    STDMETHODIMP Clone(IEnumPins** out) override {
-        *out = new PinList(pins_, next_);
+    STDMETHODIMP Clone(Enumerator** out) override {
+        *out = new ListEnumerator(items_, next_);
         return S_OK;
     }
 
 private:
-    std::vector<ComPtr<IPin>> pins_;
+    std::vector<Item> items_;
     std::size_t next_;
 };
 
-class MediaTypeList final : public tavro::ComObject<IEnumMediaTypes> {
-public:
-    MediaTypeList(std::vector<OwnedMediaType> types, std::size_t next) : types_(std::move(types)), next_(next) {}
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** out, ULONG* fetched) override {
-        ULONG given = 0;
-        for (; given < count && next_ < types_.size(); ++given, ++next_) out[given] = allocatedCopy(types_[next_].type);
-        if (fetched) *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        next_ = std::min(types_.size(), next_ + count);
-        return next_ < types_.size() ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        *out = new MediaTypeList(types_, next_);
-        return S_OK;
-    }
+IPin* givePin(const ComPtr<IPin>& pin) {
+    pin->AddRef();
+    return pin.Get();
+}
+AM_MEDIA_TYPE* giveMediaType(const OwnedMediaType& type) { return allocatedCopy(type.type); }
 
-private:
-    std::vector<OwnedMediaType> types_;
-    std::size_t next_;
-};
+using PinList = ListEnumerator<IEnumPins, IPin*, ComPtr<IPin>, &givePin>;
+using MediaTypeList = ListEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE*, OwnedMediaType, &giveMediaType>;
 #pragma GCC diagnostic pop
 
 }  // namespace
