@@ -43,7 +43,7 @@ public:
         return given == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
-        next_ = std::min(items_.size(), next_ + count);
+        next_ = std::min<std::size_t>(items_.size(), next_ + count);
         return next_ < items_.size() ? S_OK : S_FALSE;
     }
     STDMETHODIMP Reset() override {
