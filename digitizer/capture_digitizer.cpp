@@ -98,14 +98,6 @@ void CaptureDigitizer::initialise() {
     digitizerRect = maxSourceRect;
 }
 
-OSErr CaptureDigitizer::compressionOff() {
-    const LockHeld held(lock_);
-    if (!compressionOn) return -2209;
-    compressionOn = 0;
-    releaseCompressionResources();
-    return stopCaptureGraph(graph, instanceName);
-}
-
 OSErr CaptureDigitizer::GetNumberOfInputs(short* inputs) {
     maxInputIndex = 0;
     if (!graph.captureFilter) return -200;
