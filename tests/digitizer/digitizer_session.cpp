@@ -1,6 +1,8 @@
 #include "digitizer_session.h"
 
 #include <dshow.h>
+#include <ks.h>
+#include <ksmedia.h>
 
 #include <algorithm>
 #include <cstring>
@@ -71,6 +73,12 @@ void DigitizerSession::addDevice(const std::wstring& instance, const wchar_t* na
     registrations_.push_back(std::make_unique<RegisteredFilter>(
         CLSID_VideoInputDeviceCategory, instance, name,
         [config](const CLSID& clsid) { return createCaptureDevice(clsid, config); }));
+}
+
+void DigitizerSession::addCrossbar(const std::wstring& instance, CrossbarConfig config) {
+    registrations_.push_back(std::make_unique<RegisteredFilter>(
+        AM_KSCATEGORY_CROSSBAR, instance, L"Crossbar",
+        [config](const CLSID& clsid) { return createCrossbar(clsid, config); }));
 }
 
 std::uint32_t DigitizerSession::registerDevices() {

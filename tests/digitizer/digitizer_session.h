@@ -27,6 +27,7 @@ protected:
 
     void addDump(DumpConfig config);
     void addDevice(const std::wstring& instance, const wchar_t* name, CaptureConfig config);
+    void addCrossbar(const std::wstring& instance, CrossbarConfig config);
     // Registers the devices through the master; answers how many device components there are.
     std::uint32_t registerDevices();
     // Opens device component n (0 for the first); the open answer in *result.

@@ -235,6 +235,8 @@ TEST_P(CountClampTest, CountsPastTheViewAreClampedToIt) {
     ASSERT_EQ(request(kCompressOneFrameAsync), 0);
     const Delivered frame = nextFrame();
     EXPECT_EQ(frame.size, GetParam().second);
+    EXPECT_EQ(frame.time.value, 0) << "no time base set: zero";
+    EXPECT_EQ(frame.time.scale, 30);
     EXPECT_EQ(std::memcmp(frame.data, "\0\0\3\0\6\0", 6), 0) << "the frame's first pixels";
     EXPECT_EQ(compression(false), 0);
 }
