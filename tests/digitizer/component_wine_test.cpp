@@ -162,12 +162,20 @@ TEST_F(ComponentTest, RegisterAddsOneComponentPerNamedDevice) {
     device(L"dev1", nullptr);  // listed, without a name: no component, no number
     device(L"dev2", L"Beta Cam");
     device(L"dev3", L"Gamma Cam");
+    const std::wstring longName(90, L'L');
+    device(L"dev4", longName.c_str());
     tavro::test::BoxDismisser boxes;
-    EXPECT_EQ(registerDevices(), 1);
+    ComponentResult opened = 1;
+    const ComponentInstance master = open(master_, &opened);
+    ASSERT_EQ(opened, 0);
+    const LONG handlesBefore = host().liveHandles;
+    EXPECT_EQ(send(storageOf(master), -5, {}), 1);
+    EXPECT_EQ(host().liveHandles, handlesBefore) << "every name handle is disposed after registering";
+    EXPECT_EQ(close(master), 0);
     EXPECT_THAT(boxes.texts(), IsEmpty()) << "the master builds no graph";
-    ASSERT_EQ(host().componentCount, 4u);
-    const char* names[] = {"Alpha Cam-WDM", "Beta Cam-WDM", "Gamma Cam-WDM"};
-    for (std::uint32_t n = 0; n < 3; ++n) {
+    ASSERT_EQ(host().componentCount, 5u);
+    const std::string names[] = {"Alpha Cam-WDM", "Beta Cam-WDM", "Gamma Cam-WDM", std::string(79, 'L') + "-WDM"};
+    for (std::uint32_t n = 0; n < 4; ++n) {
         const qs::HostComponent& c = host().components[1 + n];
         SCOPED_TRACE(n);
         EXPECT_EQ(characters(c.description[0]), "vdig");
@@ -184,6 +192,20 @@ TEST_F(ComponentTest, RegisterAddsOneComponentPerNamedDevice) {
 TEST_F(ComponentTest, RegisterWithoutDevicesRegistersNothing) {
     EXPECT_EQ(registerDevices(), 1);
     EXPECT_EQ(host().componentCount, 1u);
+}
+
+TEST_F(ComponentTest, TheMasterHasTheDefaultFrameAndNoDevice) {
+    ComponentResult opened = 1;
+    const ComponentInstance master = open(master_, &opened);
+    ASSERT_EQ(opened, 0);
+    quicktime::Rect rect{};
+    EXPECT_EQ(send(storageOf(master), 1, {0, reinterpret_cast<std::intptr_t>(&rect)}), 0);
+    EXPECT_EQ(rect.right, 320);
+    EXPECT_EQ(rect.bottom, 240);
+    short inputs = -1;
+    EXPECT_EQ(send(storageOf(master), 60, {reinterpret_cast<std::intptr_t>(&inputs)}), -200);
+    EXPECT_EQ(inputs, -1) << "nothing written without a capture device";
+    EXPECT_EQ(close(master), 0);
 }
 
 // The rule matches the upper-case spelling only, as the component always has: this case runs
@@ -232,6 +254,10 @@ TEST_F(ComponentTest, ADeviceComponentOpensOnceAtATime) {
     EXPECT_EQ(send(storageOf(instance), 1, {0, reinterpret_cast<std::intptr_t>(&rect)}), 0);
     EXPECT_EQ(rect.right, 640);
     EXPECT_EQ(rect.bottom, 480);
+    EXPECT_EQ(send(storageOf(instance), 1, {1, reinterpret_cast<std::intptr_t>(&rect)}), -50) << "input standard 1";
+    short inputs = -1;
+    EXPECT_EQ(send(storageOf(instance), 60, {reinterpret_cast<std::intptr_t>(&inputs)}), 0);
+    EXPECT_EQ(inputs, 0) << "without a crossbar, one input";
     {
         const tavro::UniqueHandle start(::OpenEventA(SYNCHRONIZE, FALSE, "Qm_StartxOx0"));
         EXPECT_TRUE(start) << "the channel's events exist while the instance is open";
@@ -244,7 +270,7 @@ TEST_F(ComponentTest, ADeviceComponentOpensOnceAtATime) {
 }
 
 TEST_F(ComponentTest, OpenWithoutTheDumpFilterReportsAndStillStoresTheInstance) {
-    device(L"dev0", L"Cam");
+    device(L"dev0", L"Cam %s%n");  // the box shows the text as it is, never as a format
     ASSERT_EQ(registerDevices(), 1);
     tavro::test::BoxDismisser boxes;
     ComponentResult result = 0;
@@ -252,7 +278,7 @@ TEST_F(ComponentTest, OpenWithoutTheDumpFilterReportsAndStillStoresTheInstance) 
     EXPECT_EQ(result, -50);
     ASSERT_THAT(boxes.boxes(), ::testing::SizeIs(1));
     EXPECT_EQ(boxes.boxes()[0].text,
-              "0Cam-WDM : Problem finding Skellit Video Renderer. Did you install as administrator?");
+              "0Cam %s%n-WDM : Problem finding Skellit Video Renderer. Did you install as administrator?");
     EXPECT_EQ(boxes.boxes()[0].caption, "Error");
     EXPECT_NE(storageOf(instance), nullptr);
     EXPECT_EQ(close(instance), 0);
