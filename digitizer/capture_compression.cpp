@@ -11,23 +11,12 @@
 #include "capture_digitizer.h"
 #include "device_naming.h"
 #include "error_box.h"
+#include "lock_held.h"
 
 namespace pramble {
 namespace {
 
 constexpr OSErr kOutOfOrder = -2209;
-
-// Holds the instance lock for a scope.
-class LockHeld {
-public:
-    explicit LockHeld(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
-    ~LockHeld() { ::LeaveCriticalSection(&lock_); }
-    LockHeld(const LockHeld&) = delete;
-    LockHeld& operator=(const LockHeld&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 std::wstring wideFromAnsi(const std::string& text) {
     const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0);
@@ -78,7 +67,7 @@ OSErr CaptureDigitizer::compressionOff() {
 
 OSErr CaptureDigitizer::CompressOneFrameAsync() {
     if (!isCompressionOn()) return kOutOfOrder;
-    channel.requestFrame();
+    ::SetEvent(startEvent);
     return 0;
 }
 

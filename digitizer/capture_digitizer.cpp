@@ -8,24 +8,13 @@
 #include "device_enumeration.h"
 #include "device_naming.h"
 #include "error_box.h"
+#include "lock_held.h"
 
 namespace pramble {
 
 namespace qt = quicktime::digitizer;
 
 namespace {
-
-// Holds the instance lock for a scope.
-class LockHeld {
-public:
-    explicit LockHeld(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
-    ~LockHeld() { ::LeaveCriticalSection(&lock_); }
-    LockHeld(const LockHeld&) = delete;
-    LockHeld& operator=(const LockHeld&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 // Registers one device component like the master, with the device's subtype, name and number.
 void registerDeviceComponent(const BaseDigitizer& master, const std::string& friendlyName, std::uint32_t number) {
