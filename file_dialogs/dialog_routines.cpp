@@ -1,5 +1,6 @@
 #include "dialog_routines.h"
 
+#include <tavro/boundary.h>
 #include <tavro/com_support.h>
 
 #include <commdlg.h>
@@ -91,18 +92,21 @@ IFACEMETHODIMP FolderChooserEvents::QueryInterface(REFIID riid, void** object) {
 }
 
 IFACEMETHODIMP FolderChooserEvents::OnFolderChanging(IFileDialog*, IShellItem* folder) {
-    if (!folder) return S_OK;
-    const std::u16string displayName = fileSystemPath(folder);
-    if (displayName.empty()) return S_OK;
-    lastFolderPath_ = displayName;
-    writeLine("Folder is changing: " + narrowForOutput(displayName));
-    if (::PathFileExistsW(wide(displayName))) {
-        writeLine("Allowing.");
-        return S_OK;
-    }
-    writeLine("Resetting!");
-    dialog_->Close(kNewFolderCloseCode);
-    return E_ABORT;
+    // Called from inside the shell's dialog: whatever goes wrong here lets the navigation go on.
+    return tavro::guardBoundary(HRESULT(S_OK), [&]() -> HRESULT {
+        if (!folder) return S_OK;
+        const std::u16string displayName = fileSystemPath(folder);
+        if (displayName.empty()) return S_OK;
+        lastFolderPath_ = displayName;
+        writeLine("Folder is changing: " + narrowForOutput(displayName));
+        if (::PathFileExistsW(wide(displayName))) {
+            writeLine("Allowing.");
+            return S_OK;
+        }
+        writeLine("Resetting!");
+        dialog_->Close(kNewFolderCloseCode);
+        return E_ABORT;
+    });
 }
 
 std::int32_t runItemOpenDialog(ChooserContext& chooser) {

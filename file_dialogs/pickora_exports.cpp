@@ -3,7 +3,11 @@
 
 #include <com_vyk_io_VistaFileChooser.h>
 
+#include <tavro/boundary.h>
+
 #include <objbase.h>
+
+#include <optional>
 
 namespace {
 
@@ -11,7 +15,7 @@ enum class DialogKind { open, save };
 
 jint runChooserCall(JNIEnv* env, jobject chooserObject, jobject parentComponent, DialogKind kind) {
     bool folders = false;
-    try {
+    const std::optional<jint> shown = tavro::guardBoundary(std::optional<jint>(), [&]() -> std::optional<jint> {
         pickora::ChooserContext chooser;
         chooser.env = env;
         chooser.chooserObject = chooserObject;
@@ -24,11 +28,11 @@ jint runChooserCall(JNIEnv* env, jobject chooserObject, jobject parentComponent,
             return folders ? pickora::runItemOpenDialog(chooser) : pickora::runClassicOpenDialog(chooser);
         }
         return folders ? pickora::runItemSaveDialog(chooser) : pickora::runClassicSaveDialog(chooser);
-    } catch (...) {
-        // Out of memory somewhere: report a failed dialog in the routine's own terms.
-        if (env->ExceptionCheck()) env->ExceptionClear();
-        return folders ? static_cast<jint>(E_OUTOFMEMORY) : 1;
-    }
+    });
+    if (shown) return *shown;
+    // Out of memory somewhere: report a failed dialog in the routine's own terms.
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    return folders ? static_cast<jint>(E_OUTOFMEMORY) : 1;
 }
 
 }  // namespace

@@ -104,7 +104,8 @@ std::string ownFilePath() {
 }
 
 // Appends every archive below `folder` (which ends with a backslash), depth first in
-// listing order.
+// listing order. A folder that is a junction or symbolic link is not entered: one that leads
+// back to a folder above it would make the scan endless.
 void addArchivesToClassPath(const std::string& folder) {
     WIN32_FIND_DATAA entry;
     const UniqueFindHandle listing = adoptFindHandle(::FindFirstFileA((folder + "*").c_str(), &entry));
@@ -112,7 +113,8 @@ void addArchivesToClassPath(const std::string& folder) {
     do {
         const std::string path = folder + entry.cFileName;
         if (isDirectory(path)) {
-            if (!isSelfOrParentEntry(entry.cFileName)) addArchivesToClassPath(path + "\\");
+            const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (!link && !isSelfOrParentEntry(entry.cFileName)) addArchivesToClassPath(path + "\\");
         } else if (isArchivePath(path)) {
             classPath += path + ";";
         }

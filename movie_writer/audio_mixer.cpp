@@ -243,7 +243,7 @@ void AudioMixer::collectChunks(bool silenceOnly, std::vector<std::vector<std::in
         if (track->start > nextSampleTime) continue;
         const std::uint32_t n = reelwright::trackSamplesPerChunk(track->sampleRate, chunkSeconds);
         source.assign(n, 0);
-        if (FAILED(track->readChunk(n, silenceOnly, source.data()))) continue;
+        if (FAILED(track->readTrackChunk(n, silenceOnly, source.data()))) continue;
         chunks.emplace_back(layout.samples);
         reelwright::resampleToMix(source.data(), n, track->sampleRate, UINT32(sampleRate),
                                   chunks.back().data(), layout.samples);

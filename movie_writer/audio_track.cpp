@@ -72,7 +72,7 @@ HRESULT AudioTrack::readNextSample() {
     return S_OK;
 }
 
-HRESULT AudioTrack::readChunk(std::uint32_t n, bool silenceOnly, std::int16_t* out) {
+HRESULT AudioTrack::readTrackChunk(std::uint32_t n, bool silenceOnly, std::int16_t* out) {
     std::uint32_t written = 0;
     HRESULT status = S_OK;
     if (!finished && !silenceOnly && !readable()) finishTrack(*this);  // nothing to decode

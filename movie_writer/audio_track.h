@@ -23,12 +23,12 @@ struct AudioTrack {
     UINT32 sampleRate = 0;                      // of the decoded PCM; 0 when unknown
     UINT32 bitsPerSample = 0;                   // 8 or 16; 0 when unknown
     UINT32 channels = 0;                        // 0 when unknown
-    int failedReadsInARow = 0;                  // readChunk failures since the last success
+    int failedReadsInARow = 0;                  // readTrackChunk failures since the last success
 
     // Fills out[0..n) with the next n mono samples. A finished track (or silenceOnly) gives
     // zeros after whatever it still had. After a negative status out[] is not to be used; the
     // track is not finished by a failure and is asked again next time.
-    HRESULT readChunk(std::uint32_t n, bool silenceOnly, std::int16_t* out);
+    HRESULT readTrackChunk(std::uint32_t n, bool silenceOnly, std::int16_t* out);
 
     // Replaces currentSample with the next decoded sample of the reader's first audio stream
     // and finishes the track at the end of the stream or past its length.

@@ -12,6 +12,10 @@ namespace reelwright {
 // One second in the platform's reference time (100-ns units).
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 
+// The longest frame the writer takes: one hour. Its audio is 360,000 chunks, written in seconds;
+// a negative Java duration arrives as a time near 2^64, whose chunks would take days.
+constexpr std::uint64_t kLongestFrameDuration = 3600 * kTicksPerSecond;
+
 // Byte layout of one RGB32 frame: rows of width × 4 bytes with no gap between them.
 struct FrameLayout {
     std::uint32_t stride;  // bytes per row

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>  // the standard streams exist before sharedWriter's constructor prints
+#include <new>
 #include <string>
 #include <vector>
 
+#include <tavro/boundary.h>
 #include <tavro/jni_refs.h>
 
 #include "frame_math.h"
@@ -16,8 +18,11 @@
 
 namespace {
 
-// Built when the library loads (its constructor line shows that once).
-Writer sharedWriter;
+// Built when the library loads (its constructor line shows that once) and never destroyed: at
+// process exit a destructor would release the sink writer and source readers from inside the
+// loader, after the platform's worker threads are gone. The end of the process reclaims it.
+alignas(Writer) unsigned char sharedWriterStorage[sizeof(Writer)];
+Writer& sharedWriter = *::new (sharedWriterStorage) Writer;
 jint frameWidth = 0;
 jint frameHeight = 0;
 // The native copy of the latest frame, kept between frames so that each frame does not pay
@@ -41,7 +46,8 @@ constexpr UINT64 kTestFrameDuration = 400'000;
 extern "C" {
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_testN(JNIEnv*, jclass) {
-    try {
+    // Only memory can run out here; the self-test reports through its trace lines.
+    tavro::guardBoundary([] {
         Writer writer;
         writer.initialize(kTestMoviePath);
         writer.initializeAudio();
@@ -57,14 +63,12 @@ JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_testN(JNIEnv*, jclass
             if (i % 10 == 0) reelwright::traceLine("Adding frame: " + std::to_string(i));
         }
         writer.closeup();
-    } catch (...) {
-        // Only memory can run out here; the self-test reports through its trace lines.
-    }
+    });
     return JNI_TRUE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_initializeN(JNIEnv* env, jclass, jstring path) {
-    try {
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
         std::string moviePath;
         {
             tavro::JniUtfChars chars(env, path);
@@ -72,36 +76,29 @@ JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_initializeN(JNIEnv* e
             moviePath = chars ? chars.get() : "output.mp4";
         }
         return succeeded(sharedWriter.initialize(moviePath.c_str()));
-    } catch (...) {
-        return JNI_FALSE;
-    }
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_initializeVideoStreamN(JNIEnv*, jclass, jint width,
                                                                                 jint height) {
-    HRESULT status = E_OUTOFMEMORY;
-    try {
-        status = sharedWriter.initializeVideo(UINT32(width), UINT32(height));
-    } catch (...) {
-        // Reported as the failure below; the size is taken all the same.
-    }
+    // A failure is reported as false below; the size is taken all the same.
+    const HRESULT status = tavro::guardBoundary(HRESULT(E_OUTOFMEMORY), [&] {
+        return sharedWriter.initializeVideo(UINT32(width), UINT32(height));
+    });
     frameWidth = width;
     frameHeight = height;
     return succeeded(status);
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_initializeAudioN(JNIEnv*, jclass) {
-    try {
-        sharedWriter.initializeAudio();
-    } catch (...) {
-        // The mixer could not be made; the movie goes on without sound.
-    }
+    // A mixer that could not be made leaves the movie without sound.
+    tavro::guardBoundary([] { sharedWriter.initializeAudio(); });
     return JNI_TRUE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_addAudioTrackN(JNIEnv* env, jclass, jstring path,
                                                                         jlong start, jlong end) {
-    try {
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&]() -> jboolean {
         std::string trackPath;
         {
             tavro::JniUtfChars chars(env, path);
@@ -109,14 +106,12 @@ JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_addAudioTrackN(JNIEnv
             trackPath = chars.get();
         }
         return succeeded(sharedWriter.addAudioTrack(trackPath.c_str(), UINT64(start), UINT64(end)));
-    } catch (...) {
-        return JNI_FALSE;
-    }
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_addFrameN(JNIEnv* env, jclass, jintArray pixels,
                                                                    jlong duration) {
-    try {
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&]() -> jboolean {
         const auto count = reelwright::framePixelCount(frameWidth, frameHeight);
         if (!count || !pixels) return JNI_FALSE;
         // Never read past the Java array: a short one is no frame at all.
@@ -128,17 +123,11 @@ JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_addFrameN(JNIEnv* env
             if (*count) std::memcpy(frameCopy.data(), region.get(), *count * sizeof(UINT32));
         }
         return succeeded(sharedWriter.addFrame(frameCopy.data(), UINT64(duration), true));
-    } catch (...) {
-        return JNI_FALSE;
-    }
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_win_jni_Reelwright_closeN(JNIEnv*, jclass) {
-    try {
-        return succeeded(sharedWriter.closeup());
-    } catch (...) {
-        return JNI_FALSE;
-    }
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [] { return succeeded(sharedWriter.closeup()); });
 }
 
 }  // extern "C"

@@ -1,7 +1,9 @@
 #include "writer.h"
 
-#include <new>
 #include <string>
+#include <utility>
+
+#include <tavro/boundary.h>
 
 #include "audio_mixer.h"
 #include "trace.h"
@@ -62,17 +64,11 @@ HRESULT makeInputType(UINT32 width, UINT32 height, int frameRate, tavro::ComPtr<
     return hr;
 }
 
-// Runs an operation's body so that no exception leaves the library: memory that cannot be had
-// becomes E_OUTOFMEMORY like any other failure status.
+// Every operation is a boundary of the exported class: memory that cannot be had becomes
+// E_OUTOFMEMORY like any other failure status, and no exception leaves the library.
 template <typename Body>
 HRESULT withoutThrowing(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return tavro::guardBoundary(HRESULT(E_OUTOFMEMORY), std::forward<Body>(body));
 }
 
 void configureVideoStream(VideoStream& stream, UINT32 width, UINT32 height, IMFSinkWriter* sinkWriter) {
@@ -95,12 +91,15 @@ Writer::~Writer() = default;
 
 HRESULT Writer::initialize(const char* path) {
     return withoutThrowing([&]() -> HRESULT {
-        // A movie is already open here: it stays as it is until closeup.
-        if (sinkWriter) return MF_E_INVALIDREQUEST;
+        // A movie whose caller never closed it is abandoned for the new one: everything it held
+        // is let go (its file stays as the platform leaves an unfinished one) and its start of
+        // the platform is undone, so nothing leaks and the counts stay balanced.
+        releaseAll();
+        shutDownPlatform();
 
         const HRESULT comStatus = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        releaseAll();
         if (FAILED(comStatus)) return comStatus;
+        comThread_ = GetCurrentThreadId();
         if (!path) return E_POINTER;
 
         const std::wstring widePath = ansiToWide(path);
@@ -108,6 +107,7 @@ HRESULT Writer::initialize(const char* path) {
 
         HRESULT hr = MFStartup(MF_VERSION, MFSTARTUP_FULL);
         if (FAILED(hr)) return hr;
+        mediaStarted_ = true;
         tavro::ComPtr<IMFSinkWriter> opened;
         hr = MFCreateSinkWriterFromURL(widePath.c_str(), nullptr, nullptr, &opened);
         if (SUCCEEDED(hr)) sinkWriter = std::move(opened);
@@ -168,6 +168,8 @@ HRESULT Writer::beginWritingOnce() {
 HRESULT Writer::addFrame(const UINT32* pixels, UINT64 duration, bool /*flag*/) {
     return withoutThrowing([&]() -> HRESULT {
         if (!sinkWriter) return MF_E_NOT_INITIALIZED;
+        // Refused before anything is written or counted.
+        if (duration > reelwright::kLongestFrameDuration) return E_INVALIDARG;
 
         HRESULT status = beginWritingOnce();
         if (video) status = writeVideoFrame(*video, pixels, duration);
@@ -240,9 +242,7 @@ HRESULT Writer::closeup() {
     // Finalize's own failure is not reported: the shut-down below still has to happen.
     if (sinkWriter) sinkWriter->Finalize();
     releaseAll();
-    const HRESULT hr = MFShutdown();
-    CoUninitialize();
-    return hr;
+    return shutDownPlatform();
 }
 
 void Writer::releaseAll() {
@@ -252,4 +252,15 @@ void Writer::releaseAll() {
     framesSinceNotify = 0;
     audioPacer_.reset();
     reelwright::beganWriting = false;
+}
+
+HRESULT Writer::shutDownPlatform() {
+    HRESULT hr = S_OK;
+    if (mediaStarted_) hr = MFShutdown();
+    mediaStarted_ = false;
+    // COM is ended only on the thread that started it here: on any other thread the call would
+    // end an apartment this writer never began.
+    if (comThread_ != 0 && comThread_ == GetCurrentThreadId()) CoUninitialize();
+    comThread_ = 0;
+    return hr;
 }

@@ -72,6 +72,14 @@ private:
     HRESULT beginWritingOnce();
     HRESULT writeVideoFrame(VideoStream& stream, const UINT32* pixels, UINT64 duration);
     void releaseAll();
+    // Undoes what initialize started and nothing else; answers MFShutdown's status (S_OK when
+    // the media platform was not started here).
+    HRESULT shutDownPlatform();
+
+    // What initialize started, so that only that is shut down: the media platform, and COM on
+    // the thread whose CoInitializeEx succeeded (0: none).
+    bool mediaStarted_ = false;
+    DWORD comThread_ = 0;
 
     // The part of each frame's duration too short for a whole audio chunk, carried over.
     reelwright::AudioChunkPacer audioPacer_;

@@ -2,6 +2,7 @@
 
 #include "java_strings.h"
 
+#include <tavro/boundary.h>
 #include <tavro/com_support.h>
 #include <tavro/win_handles.h>
 
@@ -198,74 +199,86 @@ void addToRecentDocuments(const std::wstring& path) {
 }  // namespace korvix
 
 using korvix::ByteFormString;
-
-namespace {
-
-jboolean toJava(bool value) {
-    return value ? JNI_TRUE : JNI_FALSE;
-}
-
-}  // namespace
+using korvix::toJava;
 
 extern "C" {
 
 JNIEXPORT jlong JNICALL Java_com_vyk_util_jni_Korvix_getDiskFreeSpace(JNIEnv* env, jclass, jstring directory) {
-    const ByteFormString path(env, directory);
-    return korvix::freeBytesForCaller(path.get());
+    return tavro::guardBoundary(jlong{-1}, [&] {
+        const ByteFormString path(env, directory);
+        return jlong{korvix::freeBytesForCaller(path.get())};
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_launchProcess(JNIEnv* env, jclass, jstring file,
                                                                       jstring directory, jstring parameters) {
-    if (!file) return JNI_FALSE;
-    const std::wstring fileText = korvix::javaStringToWide(env, file);
-    const std::wstring directoryText = korvix::javaStringToWide(env, directory);
-    const std::wstring parametersText = korvix::javaStringToWide(env, parameters);
-    if (env->ExceptionCheck()) return JNI_FALSE;  // the VM could not give the strings
-    return toJava(korvix::shellOpen(fileText, directoryText, parametersText));
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&]() -> jboolean {
+        if (!file) return JNI_FALSE;
+        const std::wstring fileText = korvix::javaStringToWide(env, file);
+        const std::wstring directoryText = korvix::javaStringToWide(env, directory);
+        const std::wstring parametersText = korvix::javaStringToWide(env, parameters);
+        if (env->ExceptionCheck()) return JNI_FALSE;  // the VM could not give the strings
+        return toJava(korvix::shellOpen(fileText, directoryText, parametersText));
+    });
 }
 
 JNIEXPORT jstring JNICALL Java_com_vyk_util_jni_Korvix_resolveLink(JNIEnv* env, jclass, jstring linkPath) {
-    korvix::ResolvedLink link;
-    {
-        const ByteFormString path(env, linkPath);
-        link = korvix::resolveShortcut(path.get());
-    }
-    if (link.outcome == korvix::LinkResolution::comUnavailable || env->ExceptionCheck()) return nullptr;
-    return korvix::newByteFormString(env, link.target.c_str());
+    return tavro::guardBoundary<jstring>(nullptr, [&]() -> jstring {
+        korvix::ResolvedLink link;
+        {
+            const ByteFormString path(env, linkPath);
+            link = korvix::resolveShortcut(path.get());
+        }
+        if (link.outcome == korvix::LinkResolution::comUnavailable || env->ExceptionCheck()) return nullptr;
+        return korvix::newByteFormString(env, link.target.c_str());
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_fileExists(JNIEnv* env, jclass, jstring path) {
-    const ByteFormString text(env, path);
-    return toJava(korvix::pathExists(text.get()));
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
+        const ByteFormString text(env, path);
+        return toJava(korvix::pathExists(text.get()));
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_isFile(JNIEnv* env, jclass, jstring path) {
-    const ByteFormString text(env, path);
-    return toJava(korvix::pathIsFile(text.get()));
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
+        const ByteFormString text(env, path);
+        return toJava(korvix::pathIsFile(text.get()));
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_isDirectory(JNIEnv* env, jclass, jstring path) {
-    const ByteFormString text(env, path);
-    return toJava(korvix::pathIsDirectory(text.get()));
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
+        const ByteFormString text(env, path);
+        return toJava(korvix::pathIsDirectory(text.get()));
+    });
 }
 
+// A lock that cannot be checked counts as a lock, as a file that cannot be opened does.
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_isFileLocked(JNIEnv* env, jclass, jstring path,
                                                                      jboolean forWriting) {
-    const ByteFormString text(env, path);
-    return toJava(korvix::fileIsLocked(text.get(), forWriting != JNI_FALSE));
+    return tavro::guardBoundary(jboolean(JNI_TRUE), [&] {
+        const ByteFormString text(env, path);
+        return toJava(korvix::fileIsLocked(text.get(), forWriting != JNI_FALSE));
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_canWrite(JNIEnv* env, jclass, jstring path) {
-    const ByteFormString text(env, path);
-    return toJava(korvix::callerCanWrite(text.get()));
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
+        const ByteFormString text(env, path);
+        return toJava(korvix::callerCanWrite(text.get()));
+    });
 }
 
 JNIEXPORT void JNICALL Java_com_vyk_util_jni_Korvix_addToRecentFiles(JNIEnv* env, jclass, jstring path) {
-    // A null entry would clear the user's whole list instead of adding to it.
-    if (!path) return;
-    const std::wstring text = korvix::javaStringToWide(env, path);
-    if (env->ExceptionCheck()) return;
-    korvix::addToRecentDocuments(text);
+    tavro::guardBoundary([&] {
+        // A null entry would clear the user's whole list instead of adding to it.
+        if (!path) return;
+        const std::wstring text = korvix::javaStringToWide(env, path);
+        if (env->ExceptionCheck()) return;
+        korvix::addToRecentDocuments(text);
+    });
 }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include "icon_pixels.h"
 #include "java_strings.h"
 
+#include <tavro/boundary.h>
 #include <tavro/com_support.h>
 #include <tavro/win_handles.h>
 
@@ -148,20 +149,26 @@ jintArray extractedIconPixels(JNIEnv* env, const char* file, int index, int size
 extern "C" {
 
 JNIEXPORT jintArray JNICALL Java_com_vyk_util_jni_Korvix_getFileIcon(JNIEnv* env, jclass, jstring path, jint size) {
-    const korvix::ByteFormString text(env, path);
-    return korvix::fileIconPixels(env, text.get(), size);
+    return tavro::guardBoundary<jintArray>(nullptr, [&] {
+        const korvix::ByteFormString text(env, path);
+        return korvix::fileIconPixels(env, text.get(), size);
+    });
 }
 
 JNIEXPORT jintArray JNICALL Java_com_vyk_util_jni_Korvix_getFileIconOnXpOrVista(JNIEnv* env, jclass, jstring path,
                                                                                jint size) {
-    const korvix::ByteFormString text(env, path);
-    return korvix::imageListIconPixels(env, text.get(), size);
+    return tavro::guardBoundary<jintArray>(nullptr, [&] {
+        const korvix::ByteFormString text(env, path);
+        return korvix::imageListIconPixels(env, text.get(), size);
+    });
 }
 
 JNIEXPORT jintArray JNICALL Java_com_vyk_util_jni_Korvix_extractIcon(JNIEnv* env, jclass, jstring file, jint index,
                                                                     jint size) {
-    const korvix::ByteFormString text(env, file);
-    return korvix::extractedIconPixels(env, text.get(), index, size);
+    return tavro::guardBoundary<jintArray>(nullptr, [&] {
+        const korvix::ByteFormString text(env, file);
+        return korvix::extractedIconPixels(env, text.get(), index, size);
+    });
 }
 
 }  // extern "C"

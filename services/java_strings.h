@@ -3,6 +3,9 @@
 // Byte form: the Java string's modified UTF-8 bytes go unconverted to the platform's 8-bit
 // (ANSI) calls, and 8-bit results come back through the JNI UTF constructor unconverted, so
 // only ASCII passes unchanged. The other forms copy the string out and give it back at once.
+// The UTF-8 forms read the modified UTF-8 bytes as if they were standard UTF-8, as the proxy
+// lookup always has: U+0000 and characters beyond U+FFFF (which the VM writes as surrogate
+// triples) do not survive, everything else does.
 #pragma once
 
 #include <tavro/jni_refs.h>
@@ -30,6 +33,8 @@ private:
     std::optional<tavro::JniUtfChars> chars_;
 };
 
+inline jboolean toJava(bool value) { return value ? JNI_TRUE : JNI_FALSE; }
+
 // Platform 8-bit text as a new Java string, bytes unconverted (null when the VM refuses).
 jstring newByteFormString(JNIEnv* env, const char* text);
 
@@ -40,5 +45,17 @@ std::wstring javaStringToWide(JNIEnv* env, jstring text);
 // The Java string's modified UTF-8 bytes, exactly its byte length; a null string gives "" (as
 // above).
 std::string javaStringToBytes(JNIEnv* env, jstring text);
+
+// UTF-8 decoding: the Java string's modified UTF-8 bytes decoded as UTF-8 into UTF-16.
+// Nothing for a null string, or when the VM cannot give the bytes (an exception is then
+// pending, and nothing is asked of the VM while one is).
+std::optional<std::wstring> javaStringFromUtf8(JNIEnv* env, jstring text);
+
+// UTF-8 encoding: platform UTF-16 text encoded whole as UTF-8 for the JNI UTF constructor
+// (null when the VM refuses).
+jstring newStringFromUtf8(JNIEnv* env, const std::wstring& text);
+
+// UTF-16 result: the characters and their length through the JNI UTF-16 constructor.
+jstring newStringFromWide(JNIEnv* env, const std::wstring& text);
 
 }  // namespace korvix

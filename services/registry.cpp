@@ -3,6 +3,7 @@
 #include "java_strings.h"
 #include "registry_paths.h"
 
+#include <tavro/boundary.h>
 #include <tavro/jni_refs.h>
 #include <tavro/win_handles.h>
 
@@ -116,50 +117,59 @@ extern "C" {
 
 JNIEXPORT jstring JNICALL Java_com_vyk_util_jni_Korvix_getRegistry(JNIEnv* env, jclass, jstring root,
                                                                    jstring subKey, jstring valueName) {
-    std::optional<std::string> text;
-    {
-        const ByteFormString rootName(env, root), key(env, subKey), value(env, valueName);
-        text = korvix::readRegistryValue(rootName.get(), key.get(), value.get());
-    }
-    return text ? korvix::newByteFormString(env, text->c_str()) : nullptr;
+    return tavro::guardBoundary<jstring>(nullptr, [&]() -> jstring {
+        std::optional<std::string> text;
+        {
+            const ByteFormString rootName(env, root), key(env, subKey), value(env, valueName);
+            text = korvix::readRegistryValue(rootName.get(), key.get(), value.get());
+        }
+        return text ? korvix::newByteFormString(env, text->c_str()) : nullptr;
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_putRegistry(JNIEnv* env, jclass, jstring root,
                                                                     jstring subKey, jstring valueName,
                                                                     jstring value) {
-    const ByteFormString rootName(env, root), key(env, subKey), name(env, valueName), data(env, value);
-    return korvix::writeRegistryValue(rootName.get(), key.get(), name.get(), data.get()) ? JNI_TRUE : JNI_FALSE;
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
+        const ByteFormString rootName(env, root), key(env, subKey), name(env, valueName), data(env, value);
+        return korvix::toJava(korvix::writeRegistryValue(rootName.get(), key.get(), name.get(), data.get()));
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_keyExists(JNIEnv* env, jclass, jstring root,
                                                                   jstring path) {
-    const ByteFormString rootName(env, root), keyPath(env, path);
-    return korvix::registryKeyOrValueExists(rootName.get(), keyPath.get()) ? JNI_TRUE : JNI_FALSE;
+    return tavro::guardBoundary(jboolean(JNI_FALSE), [&] {
+        const ByteFormString rootName(env, root), keyPath(env, path);
+        return korvix::toJava(korvix::registryKeyOrValueExists(rootName.get(), keyPath.get()));
+    });
 }
 
 JNIEXPORT jobjectArray JNICALL Java_com_vyk_util_jni_Korvix_getSubkeys(JNIEnv* env, jclass, jstring root,
                                                                        jstring subKey) {
-    std::vector<std::string> names;
-    {
-        const ByteFormString rootName(env, root), key(env, subKey);
-        names = korvix::registrySubkeyNames(rootName.get(), key.get());
-    }
-    if (env->ExceptionCheck()) return nullptr;  // the VM could not give the strings
-    const tavro::JniLocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
-    if (!stringClass) return nullptr;
-    if (names.empty()) return env->NewObjectArray(0, stringClass.get(), nullptr);
+    return tavro::guardBoundary<jobjectArray>(nullptr, [&]() -> jobjectArray {
+        std::vector<std::string> names;
+        {
+            const ByteFormString rootName(env, root), key(env, subKey);
+            names = korvix::registrySubkeyNames(rootName.get(), key.get());
+        }
+        if (env->ExceptionCheck()) return nullptr;  // the VM could not give the strings
+        const tavro::JniLocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
+        if (!stringClass) return nullptr;
+        if (names.empty()) return env->NewObjectArray(0, stringClass.get(), nullptr);
 
-    const tavro::JniLocalRef<jstring> empty(env, env->NewStringUTF(""));
-    if (!empty) return nullptr;
-    jobjectArray result = env->NewObjectArray(static_cast<jsize>(names.size()), stringClass.get(), empty.get());
-    if (!result) return nullptr;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i].empty()) continue;
-        const tavro::JniLocalRef<jstring> element(env, korvix::newByteFormString(env, names[i].c_str()));
-        if (!element) break;  // the VM is out of memory: the rest stay empty
-        env->SetObjectArrayElement(result, static_cast<jsize>(i), element.get());
-    }
-    return result;
+        const tavro::JniLocalRef<jstring> empty(env, env->NewStringUTF(""));
+        if (!empty) return nullptr;
+        jobjectArray result =
+            env->NewObjectArray(static_cast<jsize>(names.size()), stringClass.get(), empty.get());
+        if (!result) return nullptr;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (names[i].empty()) continue;
+            const tavro::JniLocalRef<jstring> element(env, korvix::newByteFormString(env, names[i].c_str()));
+            if (!element) break;  // the VM is out of memory: the rest stay empty
+            env->SetObjectArrayElement(result, static_cast<jsize>(i), element.get());
+        }
+        return result;
+    });
 }
 
 }  // extern "C"

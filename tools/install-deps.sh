@@ -10,6 +10,7 @@ packages=(
   wine wine64 xvfb xauth
   debootstrap
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  libyuv-dev
 )
 
 missing=()

@@ -319,6 +319,34 @@ TEST_F(PickoraBridge, EnteringAFolderThatDoesNotExistEndsTheSaveDialogWithIt) {
                                    "Folder is changing: " + narrow(fresh), "Resetting!"));
 }
 
+TEST_F(PickoraBridge, ACallbackThatRunsOutOfMemoryLetsTheNavigationGoOn) {
+    // A path of more characters than the refused size has bytes.
+    const std::wstring folder = temp.make(L"a folder " + std::wstring(150, L'f'), true);
+    HRESULT answer = E_PENDING;
+    FakeDialogScript script;
+    script.items = {L"C:\\out"};
+    script.duringShow = [&](IFileDialogEvents* events, IFileDialog* dialog) {
+        ASSERT_NE(events, nullptr);
+        IShellItem* into = newFakeShellItem(folder);
+        {
+            // Only the callback runs without memory; the export around it has its own.
+            tavro::test::AllocationFailure noMemory(pickora().library, 256);
+            ASSERT_TRUE(noMemory.active());
+            noMemory.arm();
+            answer = events->OnFolderChanging(dialog, into);
+            EXPECT_TRUE(noMemory.refused());
+        }
+        into->Release();
+    };
+    FakeItemDialogs dialogs(script);
+
+    EXPECT_EQ(saveFolders(), 0);
+    // Nothing unwound into the dialog: it was told to go on, and the save went on as chosen.
+    EXPECT_EQ(answer, S_OK);
+    EXPECT_FALSE(dialogs.record().closeCode.has_value());
+    EXPECT_THAT(state.selectedFiles, ElementsAre(u"C:\\out"));
+}
+
 // --- the owner window -----------------------------------------------------------------------
 
 using PickoraOwner = PickoraCall;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace pickora::test {
 namespace {
@@ -30,13 +32,33 @@ protected:
         EXPECT_EQ(vm.outstandingAcquisitions(), 0);
     }
 
-    // Runs one export while `act` works the dialog; answers the export's result.
-    jint run(bool save, DialogDriver::Script act) {
+    // Runs one export while `act` works the dialog; answers the export's result. On a fresh
+    // thread, which has not begun COM, the library has to begin it itself.
+    jint run(bool save, DialogDriver::Script act, bool onFreshThread = false) {
         jint result = -1;
         DialogDriver driver(std::move(act));
-        lines = captureStdoutLines([&] {
+        auto call = [&] {
             result = save ? pickora().handleSaveDialog(vm.env(), chooser, nullptr)
                           : pickora().handleOpenDialog(vm.env(), chooser, nullptr);
+        };
+        lines = captureStdoutLines([&] {
+            if (onFreshThread) {
+                std::atomic<bool> done{false};
+                std::thread caller([&] {
+                    call();
+                    done = true;
+                });
+                // The owner window is this thread's: its messages keep flowing while the
+                // dialog runs, or disabling it would wait for this thread for ever.
+                while (!done) {
+                    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+                    MSG message;
+                    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+                }
+                caller.join();
+            } else {
+                call();
+            }
         });
         seen = driver.finish();
         EXPECT_TRUE(seen.found);
@@ -135,6 +157,15 @@ TEST_F(PickoraDialogs, FolderSaveEndsWithAFolderThatIsGoneWhenEntered) {
     EXPECT_THAT(state.selectedFiles, ElementsAre(u16(doomed)));
     EXPECT_THAT(lines, ElementsAre(kFallback, "Folder is changing: " + narrow(temp.path()), "Allowing.",
                                    "Folder is changing: " + narrow(doomed), "Resetting!"));
+}
+
+TEST_F(PickoraDialogs, BothFolderDialogsRunOnAThreadThatHasNotBegunCom) {
+    state.directorySelectionEnabled = true;
+    state.currentDirectory = u16(temp.path());
+    EXPECT_EQ(run(false, cancel, true), kCancelled);
+    EXPECT_THAT(lines, ElementsAre(kFallback));
+    EXPECT_EQ(run(true, cancel, true), kCancelled);
+    EXPECT_EQ(state.setSelectedFilesCalls, 1);  // the save dialog's empty selection
 }
 
 // --- classic dialogs (files) -----------------------------------------------------------------

@@ -146,6 +146,16 @@ protected:
         if (!HasFailure()) fs::remove_all(root_, ignored);
     }
 
+    // Lays the launcher and the runtime out in `folder` instead, which the build prepared
+    // (and which stays after the test).
+    void useApplicationFolder(const fs::path& folder) {
+        appDir_ = folder;
+        fs::create_directories(jvmDll().parent_path());
+        // CopyFileW: the mingw library's overwriting copy_file fails on a file that exists.
+        ASSERT_TRUE(::CopyFileW(buildOutput(TAVRO_LAUNCHER_EXE).c_str(), (appDir_ / "Tavro.exe").c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileW(buildOutput(TAVRO_JVM_STANDIN_DLL).c_str(), jvmDll().c_str(), FALSE));
+    }
+
     fs::path jvmDll() const { return appDir_ / "Java" / "bin" / "client" / "jvm.dll"; }
     fs::path libDir() const { return appDir_ / "lib"; }
     fs::path recordPath() const { return root_ / "vm-record.txt"; }
@@ -356,6 +366,21 @@ TEST_F(LauncherTest, ClassPathListsArchivesBelowTheLibraryFolderDepthFirst) {
               "-Djava.class.path=" + app() + "\\Tavro.jar;" + lib + "QTJava.zip;;" + app() + "\\;" + lib + ";" +
                   lib + "extras\\deeper\\deep.zip;" + lib + "extras\\sample.jar;" + lib + "notes.jar.txt;" + lib +
                   "old.jar\\inner.jar;" + lib + "QTJava.zip;" + lib + "z.jar;");
+}
+
+// The build prepares an application folder whose lib holds "back", a symbolic link to the
+// application folder itself (Wine shows it as a folder that is a reparse point): followed, it
+// would lead to lib\\back\\lib\\back\\... without end.
+TEST_F(LauncherTest, ALinkBackAboveTheLibraryFolderIsNotFollowed) {
+    useApplicationFolder(buildOutput(TAVRO_LOOPED_APPLICATION));
+    ASSERT_NE(::GetFileAttributesW((libDir() / "back").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    writeBytes(libDir() / "a.jar", "PK");
+    writeBytes(libDir() / "sub" / "b.zip", "PK");
+    const LaunchResult run = launch();
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    const std::string lib = app() + "\\lib\\";
+    EXPECT_EQ(run.valuesOf("option").at(0), "-Djava.class.path=" + app() + "\\Tavro.jar;" + lib + "QTJava.zip;;" +
+                                                 app() + "\\;" + lib + ";" + lib + "a.jar;" + lib + "sub\\b.zip;");
 }
 
 TEST_F(LauncherTest, TracesEveryStepOnStandardOutput) {

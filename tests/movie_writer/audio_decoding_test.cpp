@@ -128,7 +128,7 @@ std::vector<std::int16_t> readWholeTrack(AudioTrack& track, std::uint32_t n, int
     std::vector<std::int16_t> all;
     std::vector<std::int16_t> chunk(n);
     for (int k = 0; k < mostChunks && !track.finished; ++k) {
-        if (FAILED(track.readChunk(n, false, chunk.data()))) {
+        if (FAILED(track.readTrackChunk(n, false, chunk.data()))) {
             ADD_FAILURE() << "read failed in chunk " << k;
             break;
         }

@@ -57,7 +57,7 @@ std::unique_ptr<AudioTrack> trackOn(ScriptedReader* reader, UINT32 rate, UINT32 
 std::vector<std::int16_t> readChunk(AudioTrack& track, std::uint32_t n, HRESULT* status = nullptr,
                                     bool silenceOnly = false) {
     std::vector<std::int16_t> out(n, -999);
-    const HRESULT hr = track.readChunk(n, silenceOnly, out.data());
+    const HRESULT hr = track.readTrackChunk(n, silenceOnly, out.data());
     if (status) *status = hr;
     return out;
 }

@@ -216,6 +216,45 @@ TEST_F(BridgeTest, CloseThenInitializeStartsANewMovieFromTheFirstSegment) {
     EXPECT_EQ(sink().urls[0], folder.file(L"second.mp4"));
 }
 
+// A Java export that stopped without closeN: the next initializeN opens the new movie and the
+// first one's sink writer and readers are let go.
+TEST_F(BridgeTest, AnAbandonedMovieGivesWayToTheNextOne) {
+    const std::wstring sound = folder.file(L"tone.wav");
+    ASSERT_TRUE(audiotest::writeWav(sound, 22050, 16, 1, std::vector<std::uint8_t>(22050 * 2, 9)));
+    ASSERT_TRUE(openMovie(L"abandoned.mp4", 8, 4));
+    ASSERT_TRUE(lib.initializeAudioN(env(), nullptr));
+    ASSERT_TRUE(lib.addAudioTrackN(env(), nullptr, javaString(sound), 0, 10'000'000));
+    for (int n = 0; n < 3; ++n) ASSERT_TRUE(lib.addFrameN(env(), nullptr, pixels(32), 400'000));
+    ASSERT_EQ(sink().writersAlive, 1);
+    ASSERT_EQ(sink().sourceReadersAlive, 1);
+
+    StandInSinkWriterReset();
+    ASSERT_TRUE(openMovie(L"second.mp4", 8, 4));
+    EXPECT_EQ(sink().writersAlive, 1);
+    EXPECT_EQ(sink().sourceReadersAlive, 0);
+    for (int n = 0; n < 30; ++n) ASSERT_TRUE(lib.addFrameN(env(), nullptr, pixels(32), 400'000));
+    EXPECT_TRUE(lib.closeN(env(), nullptr));
+    EXPECT_EQ(sink().writersAlive, 0);
+    EXPECT_EQ(sink().count(SinkCall::Finalize), 1);
+    EXPECT_EQ(sink().urls, std::vector<std::wstring>{folder.file(L"second.mp4")});
+    ASSERT_EQ(sink().samples.size(), 30u);  // video only: the new movie has no mixer
+    EXPECT_EQ(sink().samples.front().time, 0);
+    EXPECT_EQ(sink().samples.back().time, 29 * 400'000);
+}
+
+TEST_F(BridgeTest, NegativeAndOverlongDurationsAreRefusedUnwritten) {
+    ASSERT_TRUE(openMovie(L"movie.mp4", 8, 4));
+    for (jlong duration : {jlong{-1}, jlong{-400'000}, INT64_MIN, jlong{36'000'000'001}}) {
+        SCOPED_TRACE(duration);
+        EXPECT_FALSE(lib.addFrameN(env(), nullptr, pixels(32), duration));
+    }
+    EXPECT_EQ(sink().count(SinkCall::BeginWriting), 0);
+    EXPECT_TRUE(sink().samples.empty());
+    EXPECT_TRUE(lib.addFrameN(env(), nullptr, pixels(32), 0));
+    ASSERT_EQ(sink().samples.size(), 1u);
+    EXPECT_EQ(sink().samples[0].duration, 0);
+}
+
 // The self-test's fixed files live in the current folder: it reads "Reelwright self-test.wav"
 // and writes "Reelwright self-test.mp4".
 TEST_F(BridgeTest, SelfTestWritesItsFixedMovieWithItsOwnWriter) {

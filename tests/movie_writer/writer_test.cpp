@@ -3,6 +3,7 @@
 // calls out of order.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -330,14 +331,67 @@ TEST_F(WriterTest, AFrameNoBufferCanHoldIsRefusedBeforeAnyStream) {
     EXPECT_EQ(sink().count(SinkCall::WriteSample), 0);
 }
 
-TEST_F(WriterTest, ASecondInitializeLeavesTheOpenMovieAlone) {
+// A caller that stopped without closeup must not block every later movie: the next initialize
+// lets the open one go, whole, and opens the new one.
+TEST_F(WriterTest, ASecondInitializeLetsTheOpenMovieGoAndOpensTheNew) {
     openMovie();
-    IMFSinkWriter* const open = writer.sinkWriter.Get();
-    EXPECT_EQ(writer.initialize(folder.ansiFile(L"other.mp4").c_str()), MF_E_INVALIDREQUEST);
-    EXPECT_EQ(writer.sinkWriter.Get(), open);
-    EXPECT_TRUE(writer.video);
-    EXPECT_EQ(sink().urls.size(), 1u);
-    EXPECT_EQ(writer.addFrame(frame.data(), 400'000, true), S_OK);
+    ASSERT_EQ(writer.initializeAudio(), S_OK);
+    const std::wstring sound = folder.file(L"tone.wav");
+    ASSERT_TRUE(audiotest::writeWav(sound, 22050, 16, 1, std::vector<std::uint8_t>(22050 * 2, 7)));
+    ASSERT_GE(writer.addAudioTrack(TestFolder::toAnsi(sound).c_str(), 0, 10'000'000), 0);
+    for (int n = 0; n < 3; ++n) ASSERT_EQ(writer.addFrame(frame.data(), 400'000, true), S_OK);
+    ASSERT_EQ(sink().writersAlive, 1);
+    ASSERT_EQ(sink().sourceReadersAlive, 1);
+
+    StandInSinkWriterReset();
+    ASSERT_EQ(writer.initialize(folder.ansiFile(L"other.mp4").c_str()), S_OK);
+    EXPECT_EQ(sink().writersAlive, 1);  // the new one only
+    EXPECT_EQ(sink().sourceReadersAlive, 0);
+    EXPECT_FALSE(writer.video);
+    EXPECT_FALSE(writer.mixer);
+    EXPECT_EQ(sink().count(SinkCall::Finalize), 0);  // the abandoned file is left unfinished
+    EXPECT_TRUE(TestFolder::exists(folder.file(L"movie.mp4")));
+
+    ASSERT_EQ(writer.initializeVideo(8, 4), S_OK);
+    for (int n = 1; n <= 25; ++n) ASSERT_EQ(writer.addFrame(frame.data(), 400'000, true), S_OK);
+    EXPECT_EQ(sink().count(SinkCall::BeginWriting), 1);
+    EXPECT_EQ(sink().samples.size(), 25u);
+    EXPECT_EQ(sink().samples.front().time, 0);
+    EXPECT_EQ(sink().notifications.size(), 1u);
+    EXPECT_EQ(writer.closeup(), S_OK);
+    EXPECT_EQ(sink().writersAlive, 0);
+    EXPECT_EQ(sink().count(SinkCall::Finalize), 1);
+}
+
+// Longer than an hour (a negative Java duration among them) is refused before anything is
+// written or counted; the hour itself is a frame like any other.
+TEST_F(WriterTest, FrameDurationsBeyondAnHourAreRefusedUnwritten) {
+    openMovie();
+    constexpr UINT64 hour = 36'000'000'000;
+    struct Case {
+        UINT64 duration;
+        HRESULT expected;
+    } cases[] = {
+        {UINT64(-1), E_INVALIDARG},               // -1 from Java
+        {UINT64(INT64_MIN), E_INVALIDARG},
+        {hour + 1, E_INVALIDARG},
+        {0, S_OK},
+        {hour, S_OK},
+    };
+    UINT64 videoClock = 0;
+    size_t samples = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.duration);
+        const int counted = writer.framesSinceNotify;
+        EXPECT_EQ(writer.addFrame(frame.data(), c.duration, true), c.expected);
+        const bool written = c.expected == S_OK;
+        samples += written;
+        videoClock += written ? c.duration : 0;
+        EXPECT_EQ(sink().samples.size(), samples);
+        EXPECT_EQ(writer.video->nextSampleTime, videoClock);
+        EXPECT_EQ(writer.framesSinceNotify, counted + (written ? 1 : 0));
+    }
+    EXPECT_EQ(sink().samples.back().duration, LONGLONG(hour));
 }
 
 TEST_F(WriterTest, CloseupFinalizesReleasesAndAllowsTheNextMovie) {
@@ -398,6 +452,51 @@ TEST_F(WriterTest, AudioKeepsPaceWithTheVideoAtAnyFrameRate) {
             EXPECT_LT(videoClock - audioClock, 100'000u);
         }
     }
+}
+
+
+// closeup undoes only what initialize started: an apartment the thread had before, or one
+// that initialize could not enter, stays as it was.
+TEST(WriterPlatformStart, CloseupEndsOnlyTheApartmentInitializeBegan) {
+    TestFolder folder;
+    const std::string path = folder.ansiFile(L"movie.mp4");
+    StandInSinkWriterReset();
+    // The calling thread's apartment once a Writer has been used on it, with COM started on it
+    // before (comStart) or not (-1).
+    auto apartmentAfter = [](DWORD comStart, const std::function<void(Writer&)>& use) -> std::string {
+        APTTYPE type = APTTYPE_CURRENT;
+        HRESULT query = E_FAIL;
+        std::thread caller([&] {
+            const bool began = comStart != DWORD(-1) && SUCCEEDED(CoInitializeEx(nullptr, comStart));
+            {
+                Writer writer;
+                use(writer);
+            }
+            APTTYPEQUALIFIER qualifier{};
+            query = CoGetApartmentType(&type, &qualifier);
+            if (began) CoUninitialize();
+        });
+        caller.join();
+        if (FAILED(query)) return "none";
+        return type == APTTYPE_MTA ? "multithreaded" : "single-threaded";
+    };
+    const auto openAndClose = [&](Writer& writer) {
+        EXPECT_EQ(writer.initialize(path.c_str()), S_OK);
+        EXPECT_EQ(writer.closeup(), S_OK);
+    };
+    // The thread's own multithreaded apartment: initialize cannot enter one of its own.
+    EXPECT_EQ(apartmentAfter(COINIT_MULTITHREADED,
+                             [&](Writer& writer) {
+                                 EXPECT_EQ(writer.initialize(path.c_str()), RPC_E_CHANGED_MODE);
+                                 EXPECT_EQ(writer.closeup(), S_OK);
+                             }),
+              "multithreaded");
+    // A closeup without any initialize, on a thread in its own single-threaded apartment.
+    EXPECT_EQ(apartmentAfter(COINIT_APARTMENTTHREADED, [](Writer& writer) { EXPECT_EQ(writer.closeup(), S_OK); }),
+              "single-threaded");
+    // The apartment initialize began ends with closeup; one the thread had stays.
+    EXPECT_EQ(apartmentAfter(DWORD(-1), openAndClose), "none");
+    EXPECT_EQ(apartmentAfter(COINIT_APARTMENTTHREADED, openAndClose), "single-threaded");
 }
 
 }  // namespace

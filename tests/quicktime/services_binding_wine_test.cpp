@@ -1,6 +1,10 @@
 // The services library's binding against the stand-in QuickTime.qts and the prefix's registry.
 #include "quicktime_test_support.h"
 
+#if defined(__i386__)
+#include "stdcall_probe.h"
+#endif
+
 #include <quicktime/services_binding.h>
 
 #include <tavro_test/scratch.h>
@@ -248,6 +252,24 @@ TEST_F(ServicesBinding, ArgumentsAndResultPassUnchangedOnTheBindingCallAndLater)
     }
     EXPECT_EQ(binding.firstCallHook.load(), nullptr);
 }
+
+#if defined(__i386__)
+// QuickTime's routines are cdecl: the entry, on the call that runs the hook as on later ones,
+// leaves every argument byte on the stack for the caller, as QuickTime's handler does.
+TEST_F(ServicesBinding, ForwardedCallsLeaveTheirArgumentsToTheCaller) {
+    installStandIn(StandInVariant::version701);
+    standIn.control().probe = 1;
+    using Pushed = std::int32_t(__stdcall*)(std::int32_t, std::int64_t, double, std::int32_t, float, std::int64_t,
+                                            double, std::int32_t);
+    const auto entry = reinterpret_cast<Pushed>(reinterpret_cast<void*>(&OpenMovieFile));
+    for (int call = 0; call < 2; ++call) {
+        const auto outcome = tavro::test::callAsStdcall(entry, 1, std::int64_t{2}, 3.0, 4, 5.0f, std::int64_t{6}, 7.0, 8);
+        EXPECT_EQ(outcome.argumentBytes, 48u);
+        EXPECT_EQ(outcome.bytesLeft, 48) << "call " << call;
+        EXPECT_EQ(outcome.result, 1 + 2 + 4 + 6 + 8);
+    }
+}
+#endif
 
 TEST_F(ServicesBinding, InitialisationHoldsTheProcessMutexWhileAnotherCallerWaits) {
     installStandIn();

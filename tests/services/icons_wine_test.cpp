@@ -2,7 +2,15 @@
 // rules, array sizes, and the refusals.
 #include "korvix_test_support.h"
 
+#include <tavro/com_support.h>
+#include <tavro_test/import_patch.h>
+
+#include <commctrl.h>
+#include <commoncontrols.h>
+#include <shellapi.h>
+
 #include <functional>
+#include <optional>
 
 namespace korvix::test {
 namespace {
@@ -208,14 +216,156 @@ TEST_F(KorvixIcons, NoIconGivesNull) {
     EXPECT_EQ(extractIcon(env, korvixClass, nullptr, 0, kEdge), nullptr);
 }
 
-TEST_F(KorvixIcons, ImageListIconIsSizeTimesSizeWhenThePlatformDrawsIt) {
-    // Wine empties the system image list when its icon size is set, so GetIcon fails and the
-    // answer is null there; Windows draws the icon at the asked size.
-    for (int size : {16, 48}) {
-        const std::optional<std::vector<jint>> icon = imageListIcon(alphaIcon_, size);
-        if (icon) {
-            EXPECT_EQ(icon->size(), static_cast<std::size_t>(size * size));
+// The shell's extra-large system image list as Windows serves it: SetIconSize redraws every
+// icon at the new size (Wine empties its list there instead). The stand-in keeps a real image
+// list made through ImageList_*, filled at each size with the fixture's icon up to the index
+// the shell gives the file, and hands out its icons through the real ImageList_GetIcon.
+class SystemImageListStandIn final : public tavro::ComObject<IImageList> {
+public:
+    SystemImageListStandIn(std::wstring iconFile, int lastIndex) : iconFile_(std::move(iconFile)), lastIndex_(lastIndex) {}
+    ~SystemImageListStandIn() override {
+        if (list_) ::ImageList_Destroy(list_);
+    }
+
+    int iconSizeSet = 0;
+    int askedIndex = -1;
+    UINT askedFlags = 0;
+
+    STDMETHODIMP SetIconSize(int cx, int cy) override {
+        if (cx != cy || cx <= 0) return E_INVALIDARG;
+        if (list_) ::ImageList_Destroy(list_);
+        list_ = ::ImageList_Create(cx, cy, ILC_COLOR32 | ILC_MASK, lastIndex_ + 1, 0);
+        if (!list_) return E_FAIL;
+        const HICON icon = static_cast<HICON>(::LoadImageW(nullptr, iconFile_.c_str(), IMAGE_ICON, cx, cy, LR_LOADFROMFILE));
+        if (!icon) return E_FAIL;
+        for (int i = 0; i <= lastIndex_; ++i) ::ImageList_ReplaceIcon(list_, -1, icon);
+        ::DestroyIcon(icon);
+        iconSizeSet = cx;
+        return S_OK;
+    }
+    STDMETHODIMP GetIcon(int i, UINT flags, HICON* icon) override {
+        askedIndex = i;
+        askedFlags = flags;
+        if (!icon) return E_POINTER;
+        *icon = list_ ? ::ImageList_GetIcon(list_, i, flags) : nullptr;
+        return *icon ? S_OK : E_INVALIDARG;
+    }
+    STDMETHODIMP GetIconSize(int* cx, int* cy) override {
+        if (!cx || !cy) return E_POINTER;
+        return list_ && ::ImageList_GetIconSize(list_, cx, cy) ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP GetImageCount(int* count) override {
+        if (!count) return E_POINTER;
+        *count = list_ ? ::ImageList_GetImageCount(list_) : 0;
+        return S_OK;
+    }
+
+    // Nothing else of the list is used by the library.
+    STDMETHODIMP Add(HBITMAP, HBITMAP, int*) override { return E_NOTIMPL; }
+    STDMETHODIMP ReplaceIcon(int, HICON, int*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetOverlayImage(int, int) override { return E_NOTIMPL; }
+    STDMETHODIMP Replace(int, HBITMAP, HBITMAP) override { return E_NOTIMPL; }
+    STDMETHODIMP AddMasked(HBITMAP, COLORREF, int*) override { return E_NOTIMPL; }
+    STDMETHODIMP Draw(IMAGELISTDRAWPARAMS*) override { return E_NOTIMPL; }
+    STDMETHODIMP Remove(int) override { return E_NOTIMPL; }
+    STDMETHODIMP GetImageInfo(int, IMAGEINFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP Copy(int, IUnknown*, int, UINT) override { return E_NOTIMPL; }
+    STDMETHODIMP Merge(int, IUnknown*, int, int, int, REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetImageRect(int, RECT*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetImageCount(UINT) override { return E_NOTIMPL; }
+    STDMETHODIMP SetBkColor(COLORREF, COLORREF*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetBkColor(COLORREF*) override { return E_NOTIMPL; }
+    STDMETHODIMP BeginDrag(int, int, int) override { return E_NOTIMPL; }
+    STDMETHODIMP EndDrag() override { return E_NOTIMPL; }
+    STDMETHODIMP DragEnter(HWND, int, int) override { return E_NOTIMPL; }
+    STDMETHODIMP DragLeave(HWND) override { return E_NOTIMPL; }
+    STDMETHODIMP DragMove(int, int) override { return E_NOTIMPL; }
+    STDMETHODIMP SetDragCursorImage(IUnknown*, int, int, int) override { return E_NOTIMPL; }
+    STDMETHODIMP DragShowNolock(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP GetDragImage(POINT*, POINT*, REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetItemFlags(int, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetOverlayImage(int, int*) override { return E_NOTIMPL; }
+
+private:
+    std::wstring iconFile_;
+    int lastIndex_;
+    HIMAGELIST list_ = nullptr;
+};
+
+// The library finds SHGetImageList by its export number in shell32 through GetProcAddress:
+// the test stands in for that one answer in Korvix's import of GetProcAddress.
+struct ImageListLookup {
+    static inline SystemImageListStandIn* list = nullptr;
+    static inline int askedKind = -1;
+    static inline FARPROC(WINAPI* realGetProcAddress)(HMODULE, LPCSTR) = nullptr;
+
+    static HRESULT WINAPI getImageList(int kind, REFIID riid, void** out) {
+        askedKind = kind;
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        return list ? list->QueryInterface(riid, out) : E_FAIL;
+    }
+    static FARPROC WINAPI getProcAddress(HMODULE module, LPCSTR name) {
+        if (module == ::GetModuleHandleW(L"shell32.dll") && IS_INTRESOURCE(name) &&
+            reinterpret_cast<ULONG_PTR>(name) == 727) {
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(getImageList));
         }
+        return realGetProcAddress(module, name);
+    }
+};
+
+TEST_F(KorvixIcons, ImageListIconIsDrawnAtTheAskedSizeWithTheTransparencyRule) {
+    // Wine adds a file type's "%1" icon to the system list again on every query, so the index
+    // the library is given lies at or after the one found here; the stand-in serves those too.
+    const int index = [&] {
+        SHFILEINFOA file{};
+        ::SHGetFileInfoA(narrow(alphaIcon_).c_str(), static_cast<DWORD>(-1), &file, sizeof(file), SHGFI_SYSICONINDEX);
+        return file.iIcon;
+    }();
+    ASSERT_GE(index, 0);
+    tavro::test::ImportPatch lookup(korvixLibrary(), "kernel32.dll", "GetProcAddress",
+                                    reinterpret_cast<void*>(ImageListLookup::getProcAddress));
+    ASSERT_TRUE(lookup.active());
+    ImageListLookup::realGetProcAddress =
+        reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(lookup.original());
+
+    struct Case {
+        const std::wstring* file;
+        int size;
+        std::optional<std::vector<jint>> expected;  // nothing: only the rule's alphas are checked
+    } cases[] = {
+        {&alphaIcon_, kEdge, expectedPixels([](int x, int y) { return alphaPixel(x, y).argb; })},
+        {&maskedIcon_, kEdge, expectedPixels([](int x, int y) {
+             const FixturePixel p = maskedPixel(x, y);
+             return p.transparent ? 0x00000000u : 0xFF000000u | p.argb;
+         })},
+        {&maskedIcon_, 48, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        SystemImageListStandIn* const list = new SystemImageListStandIn(*c.file, index + 16);
+        ImageListLookup::list = list;
+        const std::optional<std::vector<jint>> icon = imageListIcon(*c.file, c.size);
+        EXPECT_EQ(ImageListLookup::askedKind, SHIL_EXTRALARGE);
+        EXPECT_EQ(list->iconSizeSet, c.size);
+        EXPECT_GE(list->askedIndex, index);
+        EXPECT_EQ(list->askedFlags, UINT(ILD_TRANSPARENT | ILD_SCALE));
+        ImageListLookup::list = nullptr;
+        list->Release();
+        ASSERT_TRUE(icon);
+        ASSERT_EQ(icon->size(), static_cast<std::size_t>(c.size * c.size));
+        if (c.expected) {
+            EXPECT_EQ(*icon, *c.expected);
+            continue;
+        }
+        // Scaled, the masked icon keeps its rule: opaque or clear, its bottom-right quadrant clear.
+        for (jint pixel : *icon) {
+            const std::uint32_t alpha = static_cast<std::uint32_t>(pixel) >> 24;
+            ASSERT_TRUE(alpha == 0 || alpha == 0xFF) << std::hex << pixel;
+        }
+        EXPECT_EQ(static_cast<std::uint32_t>((*icon)[4 * 48 + 4]) >> 24, 0xFFu);
+        EXPECT_EQ(static_cast<std::uint32_t>((*icon)[44 * 48 + 44]) >> 24, 0u);
     }
 }
 

@@ -2,17 +2,13 @@
 
 namespace korvix::test {
 
-namespace {
-
-HMODULE korvixModule() {
+HMODULE korvixLibrary() {
     static const HMODULE module = ::LoadLibraryA(buildFilePath(KORVIX_DLL_PATH).c_str());
     return module;
 }
 
-}  // namespace
-
 void* exportOf(const char* method) {
-    const HMODULE module = korvixModule();
+    const HMODULE module = korvixLibrary();
     EXPECT_NE(module, nullptr) << "Korvix.dll did not load: " << ::GetLastError();
     if (!module) return nullptr;
     const std::string name = std::string("Java_com_vyk_util_jni_Korvix_") + method;

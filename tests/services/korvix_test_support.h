@@ -17,6 +17,9 @@
 
 namespace korvix::test {
 
+// Korvix.dll as the suites loaded it.
+HMODULE korvixLibrary();
+
 // The export for a native method of com.vyk.util.jni.Korvix; fails the test when missing.
 void* exportOf(const char* method);
 

@@ -22,7 +22,9 @@ TEST(KorvixLibrary, ExportsEveryNativeMethodByItsJniName) {
          {"getRegistry", "putRegistry", "keyExists", "getSubkeys", "getDiskFreeSpace", "launchProcess", "resolveLink",
           "fileExists", "isFile", "isDirectory", "isFileLocked", "canWrite", "addToRecentFiles", "getFileIcon",
           "getFileIconOnXpOrVista", "extractIcon",
-          "convertForIPod"}) {
+          "startSpeakingString", "stopSpeaking", "getDefaultVoice", "getProxyForURL",
+          "openWebcam", "getImageWidth", "getImageHeight", "readWebcamFrame", "closeWebcam",
+          "showVideoSourceDialog", "isVideoSourceDialogAvailable", "convertForIPod"}) {
         EXPECT_NE(exportOf(method), nullptr) << method;
     }
 }
@@ -68,6 +70,12 @@ TEST_F(KorvixStrings, TextTheVmCannotHandOutGivesEachFailureResult) {
     expectVmFailure("launchProcess");
     EXPECT_EQ(korvixExport<Icon>("getFileIcon")(env, korvixClass, path, 32), nullptr);
     expectVmFailure("getFileIcon");
+    using Proxy = jstring(JNICALL*)(JNIEnv*, jclass, jstring, jstring, jboolean, jboolean);
+    EXPECT_EQ(korvixExport<Proxy>("getProxyForURL")(env, korvixClass, path, path, JNI_TRUE, JNI_TRUE), nullptr);
+    expectVmFailure("getProxyForURL");
+    using Void1 = void(JNICALL*)(JNIEnv*, jclass, jstring);
+    korvixExport<Void1>("startSpeakingString")(env, korvixClass, path);
+    expectVmFailure("startSpeakingString");
 }
 
 }  // namespace

@@ -5,6 +5,21 @@
 namespace tavro::test {
 
 namespace {
+
+size_t refusedFrom = 0;
+bool refusalArmed = false;
+
+void* __cdecl refusingMalloc(size_t bytes) {
+    using Malloc = void*(__cdecl*)(size_t);
+    static const auto realMalloc = reinterpret_cast<Malloc>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"msvcrt.dll"), "malloc")));
+    if (refusalArmed && bytes >= refusedFrom) {
+        refusalArmed = false;
+        return nullptr;
+    }
+    return realMalloc(bytes);
+}
+
 void writeSlot(void** slot, void* value) {
     DWORD previous = 0;
     VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &previous);
@@ -39,5 +54,13 @@ ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* function, 
 ImportPatch::~ImportPatch() {
     if (slot_) writeSlot(slot_, original_);
 }
+
+AllocationFailure::AllocationFailure(HMODULE module, size_t bytes)
+    : patch_((refusedFrom = bytes, refusalArmed = false, module), "msvcrt.dll", "malloc",
+             reinterpret_cast<void*>(refusingMalloc)) {}
+
+void AllocationFailure::arm() { refusalArmed = true; }
+
+bool AllocationFailure::refused() const { return !refusalArmed; }
 
 }  // namespace tavro::test

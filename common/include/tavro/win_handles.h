@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <cstdio>
 #include <memory>
@@ -66,5 +67,33 @@ private:
 // Memory the system allocated with LocalAlloc (FormatMessage, CommandLineToArgvW, ...).
 template <typename T>
 using LocalMemory = std::unique_ptr<T, ReleaseWith<::LocalFree>>;
+
+// Memory the system allocated with GlobalAlloc (the strings of WinHTTP's proxy structures).
+template <typename T>
+using GlobalMemory = std::unique_ptr<T, ReleaseWith<::GlobalFree>>;
+
+// A movable GlobalAlloc block by its handle (the packed images of ICImageDecompress), and its
+// lock while the bytes are read.
+using UniqueGlobal = UniqueWith<HGLOBAL, ::GlobalFree>;
+class GlobalLock {
+public:
+    explicit GlobalLock(HGLOBAL memory) : memory_(memory), bytes_(memory ? ::GlobalLock(memory) : nullptr) {}
+    ~GlobalLock() {
+        if (bytes_) ::GlobalUnlock(memory_);
+    }
+    GlobalLock(const GlobalLock&) = delete;
+    GlobalLock& operator=(const GlobalLock&) = delete;
+
+    void* get() const { return bytes_; }
+    explicit operator bool() const { return bytes_ != nullptr; }
+    SIZE_T size() const { return bytes_ ? ::GlobalSize(memory_) : 0; }
+
+private:
+    HGLOBAL memory_;
+    void* bytes_;
+};
+
+// A WinHTTP session, connection or request handle.
+using UniqueInternet = UniqueWith<HINTERNET, ::WinHttpCloseHandle>;
 
 }  // namespace tavro

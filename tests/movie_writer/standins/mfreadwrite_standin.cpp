@@ -7,6 +7,7 @@
 #include <tavro/com_support.h>
 
 using standin::SinkCall;
+using standin::describe;
 using tavro::ComPtr;
 
 namespace {
@@ -37,40 +38,12 @@ HRESULT logged(SinkCall call, DWORD stream, HRESULT hr) {
     return hr;
 }
 
-standin::MediaTypeRecord describe(IMFAttributes* attributes) {
-    standin::MediaTypeRecord type;
-    UINT32 count = 0;
-    attributes->GetCount(&count);
-    for (UINT32 i = 0; i < count; ++i) {
-        standin::AttributeRecord a;
-        PROPVARIANT value;
-        PropVariantInit(&value);
-        if (FAILED(attributes->GetItemByIndex(i, &a.key, &value))) continue;
-        attributes->GetItemType(a.key, &a.type);
-        switch (a.type) {
-        case MF_ATTRIBUTE_UINT32: attributes->GetUINT32(a.key, &a.u32); break;
-        case MF_ATTRIBUTE_UINT64: attributes->GetUINT64(a.key, &a.u64); break;
-        case MF_ATTRIBUTE_DOUBLE: attributes->GetDouble(a.key, &a.f64); break;
-        case MF_ATTRIBUTE_GUID: attributes->GetGUID(a.key, &a.guid); break;
-        case MF_ATTRIBUTE_STRING:
-            if (value.vt == VT_LPWSTR && value.pwszVal) a.text = value.pwszVal;
-            break;
-        case MF_ATTRIBUTE_BLOB:
-            if (value.vt == (VT_VECTOR | VT_UI1))
-                a.blob.assign(value.caub.pElems, value.caub.pElems + value.caub.cElems);
-            break;
-        default: break;
-        }
-        PropVariantClear(&value);
-        type.attributes.push_back(std::move(a));
-    }
-    return type;
-}
-
 class RecordingSinkWriter final : public tavro::ComObject<IMFSinkWriter> {
 public:
     RecordingSinkWriter() { ++record.writersAlive; }
-    ~RecordingSinkWriter() override { --record.writersAlive; }
+    ~RecordingSinkWriter() override {
+        --record.writersAlive;
+    }
 
     STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
         HRESULT hr = injected(SinkCall::AddStream);
@@ -201,6 +174,50 @@ Function systemFunction(const char* name) {
     return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
+// Wine's own reader behind a front that counts it while it lives: a test sees whether the
+// library let go of every reader it opened.
+class CountedSourceReader final : public tavro::ComObject<IMFSourceReader> {
+public:
+    explicit CountedSourceReader(IMFSourceReader* real) : real_(real) { ++record.sourceReadersAlive; }
+    ~CountedSourceReader() override {
+        real_->Release();
+        --record.sourceReadersAlive;
+    }
+
+    STDMETHODIMP GetStreamSelection(DWORD stream, BOOL* selected) override {
+        return real_->GetStreamSelection(stream, selected);
+    }
+    STDMETHODIMP SetStreamSelection(DWORD stream, BOOL selected) override {
+        return real_->SetStreamSelection(stream, selected);
+    }
+    STDMETHODIMP GetNativeMediaType(DWORD stream, DWORD index, IMFMediaType** type) override {
+        return real_->GetNativeMediaType(stream, index, type);
+    }
+    STDMETHODIMP GetCurrentMediaType(DWORD stream, IMFMediaType** type) override {
+        return real_->GetCurrentMediaType(stream, type);
+    }
+    STDMETHODIMP SetCurrentMediaType(DWORD stream, DWORD* reserved, IMFMediaType* type) override {
+        return real_->SetCurrentMediaType(stream, reserved, type);
+    }
+    STDMETHODIMP SetCurrentPosition(REFGUID format, REFPROPVARIANT position) override {
+        return real_->SetCurrentPosition(format, position);
+    }
+    STDMETHODIMP ReadSample(DWORD stream, DWORD flags, DWORD* actualStream, DWORD* streamFlags, LONGLONG* timestamp,
+                            IMFSample** sample) override {
+        return real_->ReadSample(stream, flags, actualStream, streamFlags, timestamp, sample);
+    }
+    STDMETHODIMP Flush(DWORD stream) override { return real_->Flush(stream); }
+    STDMETHODIMP GetServiceForStream(DWORD stream, REFGUID service, REFIID riid, void** object) override {
+        return real_->GetServiceForStream(stream, service, riid, object);
+    }
+    STDMETHODIMP GetPresentationAttribute(DWORD stream, REFGUID attribute, PROPVARIANT* value) override {
+        return real_->GetPresentationAttribute(stream, attribute, value);
+    }
+
+private:
+    IMFSourceReader* real_;  // owned: released with the front
+};
+
 // A source reader made by Wine's own library (opened from a URL, a byte stream or a media source),
 // counted so a test can see how many readers were made.
 template <typename Source>
@@ -208,8 +225,14 @@ HRESULT createSystemReader(const char* name, Source source, IMFAttributes* attri
     using Function = HRESULT(WINAPI*)(Source, IMFAttributes*, IMFSourceReader**);
     const auto real = systemFunction<Function>(name);
     if (!real) return E_NOTIMPL;
-    const HRESULT hr = real(source, attributes, reader);
-    if (SUCCEEDED(hr)) ++record.sourceReadersCreated;
+    if (!reader) return E_POINTER;
+    IMFSourceReader* made = nullptr;
+    const HRESULT hr = real(source, attributes, &made);
+    *reader = nullptr;
+    if (SUCCEEDED(hr) && made) {
+        ++record.sourceReadersCreated;
+        *reader = new CountedSourceReader(made);
+    }
     return hr;
 }
 
@@ -221,9 +244,11 @@ standin::SinkWriterRecord* StandInSinkWriterRecord() { return &record; }
 
 void StandInSinkWriterReset() {
     for (IMFSample* sample : record.retained) sample->Release();
-    const int alive = record.writersAlive;
+    const int writersAlive = record.writersAlive;
+    const int readersAlive = record.sourceReadersAlive;
     record = standin::SinkWriterRecord{};
-    record.writersAlive = alive;
+    record.writersAlive = writersAlive;
+    record.sourceReadersAlive = readersAlive;
     failures = {};
 }
 

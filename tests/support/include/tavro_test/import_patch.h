@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace tavro::test {
 
 // Points the import of `function` from `dll` in `module` at `replacement` until destroyed.
@@ -15,10 +17,28 @@ public:
     ImportPatch(const ImportPatch&) = delete;
     ImportPatch& operator=(const ImportPatch&) = delete;
     bool active() const { return slot_ != nullptr; }
+    // What the slot held before: the real function.
+    void* original() const { return original_; }
 
 private:
     void** slot_ = nullptr;
     void* original_ = nullptr;
+};
+
+// Stands in for `module`'s C runtime malloc until destroyed: after each arm(), the next block
+// of at least `bytes` is refused once (so operator new throws std::bad_alloc inside the module)
+// and everything else is given as usual, since the runtime needs memory to throw. One at a
+// time per process.
+class AllocationFailure {
+public:
+    AllocationFailure(HMODULE module, size_t bytes);
+    bool active() const { return patch_.active(); }
+    void arm();
+    // Whether the armed refusal has happened.
+    bool refused() const;
+
+private:
+    ImportPatch patch_;
 };
 
 }  // namespace tavro::test

@@ -1,6 +1,7 @@
 // Stand-in mf.dll: the AAC output types a test chooses (Wine's own function aborts the process).
 #define MEDIA_STANDIN_BUILDING
-#include "media_standins.h"
+#include "mf_standin.h"
+#include "transcode_control.h"
 
 #include <vector>
 
@@ -71,13 +72,16 @@ HRESULT WINAPI MFTranscodeGetAudioOutputAvailableTypes(REFGUID subtype, DWORD fl
     query.subtype = subtype;
     query.flags = flags;
     query.configurationGiven = configuration != nullptr;
+    standin::recordItem("audioTypes", standin::guidText(subtype) + " " + standin::hexText(flags) + " " +
+                                          (configuration ? "1" : "0"));
     if (!types) return E_POINTER;
     *types = nullptr;
     if (FAILED(failure)) return failure;
+    if (const HRESULT forced = standin::injectedFailure("AudioTypes"); FAILED(forced)) return forced;
 
     ComPtr<IMFCollection> list;
     HRESULT hr = MFCreateCollection(&list);
-    for (const auto& offer : offered) {
+    for (const auto& offer : standin::aacTypesWithheld() ? std::vector<standin::AacTypeSpec>{} : offered) {
         ComPtr<IUnknown> element;
         if (SUCCEEDED(hr)) hr = makeType(offer, element);
         if (SUCCEEDED(hr)) hr = list->AddElement(element.Get());
