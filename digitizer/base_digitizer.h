@@ -27,10 +27,26 @@ public:
     // in theirs as they are answered.
     virtual long registerDevices() { return 0; }
     virtual void initialise() {}
+    virtual OSErr CompressOneFrameAsync() { return -2209; }
+    virtual OSErr CompressDone(quicktime::Boolean* done, quicktime::Ptr* data, long* size,
+                               quicktime::UInt8* similarity, quicktime::TimeRecord* time);
+    virtual OSErr compressionOn() { return 0; }
     virtual OSErr compressionOff() { return 0; }
+    virtual OSErr GetCompressionTypes(quicktime::Handle list);
+    virtual OSErr SetCompression(OSType type, short depth, const Rect* bounds, quicktime::CodecQ spatialQuality,
+                                 quicktime::CodecQ temporalQuality, long keyFrameRate);
     virtual OSErr GetMaxSrcRect(short inputStandard, Rect* maxSrcRect);
-    virtual bool isCompressionOn() const { return compressionOn != 0; }
+    virtual OSErr GetVideoDefaults(std::uint16_t* blackLevel, std::uint16_t* whiteLevel, std::uint16_t* brightness,
+                                   std::uint16_t* hue, std::uint16_t* saturation, std::uint16_t* contrast,
+                                   std::uint16_t* sharpness);
+    virtual bool isCompressionOn() const { return compressing != 0; }
+    virtual OSErr GetDigitizerInfo(quicktime::DigitizerInfo* info);
+    virtual OSErr GetCurrentFlags(long* inputFlags, long* outputFlags);
+    virtual OSErr GetInputFormat(short input, short* format);
     virtual OSErr GetNumberOfInputs(short* inputs);
+    virtual OSErr SetInputStandard(short standard) { return standard == 0 ? 0 : kParamErr; }
+    virtual OSErr SetInput(short input);
+    virtual OSErr GetInput(short* input);
     virtual void releaseCompressionResources();
 
     OSErr constructionResult() const { return constructionResult_; }
@@ -45,13 +61,25 @@ public:
     Rect maxSourceRect{};
     Rect digitizerRect{};
     quicktime::Handle imageDescription = nullptr;
+    OSType compressionType = 0;
+    std::int16_t depth = 0;
+    Rect compressionBounds{};
+    quicktime::CodecQ spatialQuality = 0;
+    quicktime::CodecQ temporalQuality = 0;
+    std::int32_t keyFrameRate = 0;
+    quicktime::TimeBase timeBase = nullptr;
+    std::int32_t currentInputFlags = 0;
+    std::int32_t currentOutputFlags = 0;
     std::uint16_t maxInputIndex = 0;
     std::unique_ptr<VideoSetting> brightness, blackLevel, whiteLevel, hue, saturation, contrast, sharpness;
     FrameLimits limits;
-    std::int32_t compressionOn = 0;
+    std::int32_t compressing = 0;  // compression on (1) or off (0)
     std::string instanceName;
 
 protected:
+    // The time QuickTime is given with a frame: the time base's now in 1/30 s (zero without one).
+    void deliveryTime(quicktime::TimeRecord& time) const;
+
     OSErr constructionResult_ = 0;
 };
 

@@ -8,24 +8,13 @@
 #include "device_enumeration.h"
 #include "device_naming.h"
 #include "error_box.h"
+#include "lock_held.h"
 
 namespace pramble {
 
 namespace qt = quicktime::digitizer;
 
 namespace {
-
-// Holds the instance lock for a scope.
-class LockHeld {
-public:
-    explicit LockHeld(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
-    ~LockHeld() { ::LeaveCriticalSection(&lock_); }
-    LockHeld(const LockHeld&) = delete;
-    LockHeld& operator=(const LockHeld&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
 
 // Registers one device component like the master, with the device's subtype, name and number.
 void registerDeviceComponent(const BaseDigitizer& master, const std::string& friendlyName, std::uint32_t number) {
@@ -96,14 +85,6 @@ void CaptureDigitizer::initialise() {
     sharpness = std::make_unique<ProcAmpSetting>(VideoProcAmp_Sharpness, capture);
     GetMaxSrcRect(0, &maxSourceRect);
     digitizerRect = maxSourceRect;
-}
-
-OSErr CaptureDigitizer::compressionOff() {
-    const LockHeld held(lock_);
-    if (!compressionOn) return -2209;
-    compressionOn = 0;
-    releaseCompressionResources();
-    return stopCaptureGraph(graph, instanceName);
 }
 
 OSErr CaptureDigitizer::GetNumberOfInputs(short* inputs) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base_digitizer.h"
+#include "frame_channel.h"
 
 namespace pramble {
 
@@ -17,13 +18,21 @@ public:
 
     long registerDevices() override;
     void initialise() override;
+    OSErr CompressOneFrameAsync() override;
+    OSErr CompressDone(quicktime::Boolean* done, quicktime::Ptr* data, long* size, quicktime::UInt8* similarity,
+                       quicktime::TimeRecord* time) override;
+    OSErr compressionOn() override;
     OSErr compressionOff() override;
+    OSErr GetInputFormat(short input, short* format) override;
     OSErr GetNumberOfInputs(short* inputs) override;
+    OSErr SetInput(short input) override;
+    OSErr GetInput(short* input) override;
 
     CaptureGraph graph;
     HANDLE startEvent = nullptr;
     HANDLE readyEvent = nullptr;
     bool comInitialised = false;
+    FrameChannel channel;
 
 private:
     void createChannelEvents();

@@ -11,6 +11,7 @@
 #include <tavro/boundary.h>
 
 #include "capture_digitizer.h"
+#include "digitizer_requests.h"
 #include "selector_table.h"
 
 namespace {
@@ -98,7 +99,7 @@ quicktime::ComponentFunctionUPP handlerOf(Request request) {
         case Request::PreflightDestination: return upp(&preflightDestinationRequest);
         case Request::SetFrameRate: return upp(&setFrameRateRequest);
         case Request::GetPreferredTimeScale: return upp(&getPreferredTimeScaleRequest);
-        default: return nullptr;
+        default: return pramble::settingsRequestHandler(request);
     }
 }
 

@@ -1,8 +1,8 @@
 #include "video_setting.h"
 
-#include <cmath>
-
 #include <tavro/com_support.h>
+
+#include "digitizer_settings.h"
 
 namespace pramble {
 namespace {
@@ -13,23 +13,21 @@ tavro::ComPtr<IAMVideoProcAmp> procAmpOf(IBaseFilter* filter) {
     return procAmp;
 }
 
+ControlRange readRange(IAMVideoProcAmp* procAmp, long property) {
+    long low = 0, high = 0, step = 0, fallback = 0, flags = 0;
+    const bool read = SUCCEEDED(procAmp->GetRange(property, &low, &high, &step, &fallback, &flags));
+    return usableRange(read, low, high, step, fallback);
+}
+
 }  // namespace
 
 OSErr ProcAmpSetting::refresh() {
     if (property_ == -1) return kParamErr;
     const auto procAmp = procAmpOf(captureFilter_);
     if (!procAmp) return kParamErr;
-    long low = 0, high = 0, step = 0, fallback = 0, flags = 0;
-    if (FAILED(procAmp->GetRange(property_, &low, &high, &step, &fallback, &flags))) {
-        low = 0;
-        high = 10000;
-        fallback = long(defaultValue);  // no default given: keep the one held
-    }
-    min = double(low);
-    max = double(high);
-    range = max - min;
-    defaultValue = double(fallback);
+    hold(readRange(procAmp.Get(), property_));
     long current = 0;
+    long flags = 0;
     if (FAILED(procAmp->Get(property_, &current, &flags))) return kParamErr;
     value = double(current);
     return 0;
@@ -39,13 +37,21 @@ OSErr ProcAmpSetting::set(std::uint16_t quickTimeValue) {
     if (property_ == -1) return kParamErr;
     const auto procAmp = procAmpOf(captureFilter_);
     if (!procAmp) return kParamErr;
-    long low = 0, high = 0, step = 0, fallback = 0, flags = 0;
-    procAmp->GetRange(property_, &low, &high, &step, &fallback, &flags);
-    if (step <= 0) step = 1;  // a device without a stepping delta takes every value
-    const double x = double(quickTimeValue) * range / 65535.0 + min;
+    const ControlRange device = readRange(procAmp.Get(), property_);
+    // Before any refresh the held range is a placeholder: use the one just read, so a value
+    // reaches the device where QuickTime meant it.
+    if (!refreshed_) hold(device);
+    const double x = fromQuickTimeValue(quickTimeValue, min, range);
     value = x;
-    const long truncated = long(std::trunc(x));
-    return SUCCEEDED(procAmp->Set(property_, step * (truncated / step), VideoProcAmp_Flags_Manual)) ? 0 : kParamErr;
+    return SUCCEEDED(procAmp->Set(property_, toDeviceValue(x, device.step), VideoProcAmp_Flags_Manual)) ? 0 : kParamErr;
+}
+
+void ProcAmpSetting::hold(const ControlRange& device) {
+    min = double(device.min);
+    max = double(device.max);
+    range = max - min;
+    defaultValue = double(device.defaultValue);
+    refreshed_ = true;
 }
 
 }  // namespace pramble

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include "digitizer_settings.h"
 #include "quicktime_records.h"
 
 namespace pramble {
@@ -38,6 +39,9 @@ public:
     OSErr set(std::uint16_t quickTimeValue) override;
 
 private:
+    void hold(const ControlRange& device);
+
+    bool refreshed_ = false;
     long property_;
     IBaseFilter* captureFilter_;
 };

@@ -48,11 +48,11 @@ TEST_F(VideoSettingTest, RefreshReadsTheDevicesRangeDefaultAndValue) {
 
 TEST_F(VideoSettingTest, SetMapsFromTheRangeHeldAtTheLastRefresh) {
     pramble::ProcAmpSetting hue(VideoProcAmp_Hue, device({{VideoProcAmp_Hue, 0, 255, 10, 128, 128}}));
-    EXPECT_EQ(hue.set(32768), 0) << "before any refresh the range is 0.0 to 1.0";
+    EXPECT_EQ(hue.set(32768), 0) << "before any refresh the range the set reads is used";
     ASSERT_EQ(hue.refresh(), 0);
     EXPECT_EQ(hue.set(32768), 0);  // 127.5: truncated to 127, then down to the step
     EXPECT_EQ(hue.set(65535), 0);
-    EXPECT_THAT(record_->procAmpSets, ElementsAre(Set(VideoProcAmp_Hue, 0), Set(VideoProcAmp_Hue, 120),
+    EXPECT_THAT(record_->procAmpSets, ElementsAre(Set(VideoProcAmp_Hue, 120), Set(VideoProcAmp_Hue, 120),
                                                   Set(VideoProcAmp_Hue, 250)));
 }
 

@@ -540,9 +540,11 @@ public:
 
 class FileSink final : public Facet<IFileSinkFilter> {
 public:
-    FileSink(IBaseFilter* filter, std::shared_ptr<DumpRecord> record) : Facet(filter), record_(std::move(record)) {}
-    STDMETHODIMP SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE*) override {
+    FileSink(IBaseFilter* filter, std::shared_ptr<DumpRecord> record, std::shared_ptr<DumpOutsideJob> job)
+        : Facet(filter), record_(std::move(record)), job_(std::move(job)) {}
+    STDMETHODIMP SetFileName(LPCOLESTR name, const AM_MEDIA_TYPE* type) override {
         if (!name) return E_POINTER;
+        if (job_) job_->fileName(name, type);
         std::lock_guard<std::mutex> lock(record_->lock);
         record_->fileNames.emplace_back(name);
         return S_OK;
@@ -555,12 +557,13 @@ public:
 
 private:
     std::shared_ptr<DumpRecord> record_;
+    std::shared_ptr<DumpOutsideJob> job_;
 };
 
 class DumpFilter final : public Filter {
 public:
     DumpFilter(const CLSID& clsid, const DumpConfig& config)
-        : Filter(clsid, config.behaviour), fileSink_(this, config.record) {
+        : Filter(clsid, config.behaviour), fileSink_(this, config.record, config.outsideJob), job_(config.outsideJob) {
         if (config.inputPin) {
             Pin& input = addPin(PINDIR_INPUT, L"Input");
             input.accepts = config.accepts;
@@ -571,9 +574,20 @@ public:
         if (config.fileSink) facets.emplace_back(IID_IFileSinkFilter, static_cast<IFileSinkFilter*>(&fileSink_));
     }
 
+    STDMETHODIMP Run(REFERENCE_TIME start) override {
+        const HRESULT result = Filter::Run(start);
+        if (SUCCEEDED(result) && job_) job_->start();
+        return result;
+    }
+    STDMETHODIMP Stop() override {
+        if (job_) job_->stop();
+        return Filter::Stop();
+    }
+
 private:
     std::unique_ptr<MemInput> memInput_;
     FileSink fileSink_;
+    std::shared_ptr<DumpOutsideJob> job_;
 };
 
 }  // namespace

@@ -18,6 +18,8 @@
 #include <tavro/com_support.h>
 #include <tavro/media_type.h>
 
+#include "standins/dump_outside_job.h"
+
 namespace pramble_test {
 
 using tavro::ComPtr;
@@ -241,6 +243,7 @@ struct DumpConfig {
     };
     FilterBehaviour behaviour;
     std::shared_ptr<DumpRecord> record = std::make_shared<DumpRecord>();
+    std::shared_ptr<DumpOutsideJob> outsideJob;  // the channel's side, when the test wants frames
 };
 
 IBaseFilter* createDumpFilter(const CLSID& clsid, const DumpConfig& config);

@@ -231,16 +231,21 @@ long QUICKTIME_CALL hostGetCodecInfo(void* info, CodecType, CodecComponent) {
 }
 
 long QUICKTIME_CALL hostGetTimeBaseTime(TimeBase base, long scale, void* record) {
-    // TimeRecord: a 64-bit value, the scale, the base.
+    // TimeRecord: a 64-bit value, the scale, the base. A base's time is its own number of
+    // seconds, so a test tells the scale and the base from the value.
     if (record) {
-        std::memset(record, 0, 8);
+        const std::int64_t value = std::int64_t(reinterpret_cast<std::uintptr_t>(base)) * scale;
+        std::memcpy(record, &value, 8);
         std::memcpy(static_cast<char*>(record) + 8, &scale, 4);
         std::memcpy(static_cast<char*>(record) + 12, &base, sizeof base);
     }
     return 0;
 }
 
-long QUICKTIME_CALL hostAnnounceThread(unsigned long, void*) { return 0; }
+long QUICKTIME_CALL hostAnnounceThread(unsigned long threadId, void*) {
+    ::InterlockedExchange(&host().announcedThreadId, LONG(threadId));
+    return 0;
+}
 
 }  // extern "C"
 

@@ -86,6 +86,7 @@ struct Host {
     HostInstance instances[kMaxInstances];
     volatile LONG liveHandles;  // handles made by NewHandle or PtrToHand and not disposed
     std::int32_t memError;      // what MemError answers
+    volatile LONG announcedThreadId;  // the thread that last announced itself (001D/0013)
 };
 
 struct State {
