@@ -14,6 +14,16 @@
 
 namespace pramble {
 
+// The seven picture controls, in their slot order: request name, setting object.
+#define PRAMBLE_PICTURE_CONTROLS(X) \
+    X(Brightness, brightness)       \
+    X(BlackLevelValue, blackLevel)  \
+    X(WhiteLevelValue, whiteLevel)  \
+    X(Hue, hue)                     \
+    X(Saturation, saturation)       \
+    X(Contrast, contrast)           \
+    X(Sharpness, sharpness)
+
 class BaseDigitizer {
 public:
     // Reads the component's identity; constructionResult() is GetComponentInfo's answer.
@@ -42,6 +52,11 @@ public:
     virtual bool isCompressionOn() const { return compressing != 0; }
     virtual OSErr GetDigitizerInfo(quicktime::DigitizerInfo* info);
     virtual OSErr GetCurrentFlags(long* inputFlags, long* outputFlags);
+#define PRAMBLE_CONTROL_OPERATIONS(name, field)          \
+    virtual OSErr Set##name(const std::uint16_t* value); \
+    virtual OSErr Get##name(std::uint16_t* value);
+    PRAMBLE_PICTURE_CONTROLS(PRAMBLE_CONTROL_OPERATIONS)
+#undef PRAMBLE_CONTROL_OPERATIONS
     virtual OSErr GetInputFormat(short input, short* format);
     virtual OSErr GetNumberOfInputs(short* inputs);
     virtual OSErr SetInputStandard(short standard) { return standard == 0 ? 0 : kParamErr; }

@@ -55,6 +55,12 @@ OSErr BaseDigitizer::CompressDone(quicktime::Boolean* done, quicktime::Ptr*, lon
     return 0;
 }
 
+#define PRAMBLE_CONTROL_OPERATIONS(name, field)                                                     \
+    OSErr BaseDigitizer::Set##name(const std::uint16_t* value) { return setControl(field.get(), value); } \
+    OSErr BaseDigitizer::Get##name(std::uint16_t* value) { return getControl(field.get(), value); }
+PRAMBLE_PICTURE_CONTROLS(PRAMBLE_CONTROL_OPERATIONS)
+#undef PRAMBLE_CONTROL_OPERATIONS
+
 OSErr BaseDigitizer::GetCompressionTypes(quicktime::Handle list) {
     quicktime::CodecInfo codec{};  // stays zero when QuickTime has no codec information
     qt::GetCodecInfo(&codec, kL555, nullptr);
@@ -208,23 +214,14 @@ ComponentResult QUICKTIME_CALL getDigitizerRectRequest(quicktime::Handle storage
     });
 }
 
-#define PRAMBLE_CONTROL_REQUESTS(X) \
-    X(Brightness, brightness)       \
-    X(BlackLevelValue, blackLevel)  \
-    X(WhiteLevelValue, whiteLevel)  \
-    X(Hue, hue)                     \
-    X(Saturation, saturation)       \
-    X(Contrast, contrast)           \
-    X(Sharpness, sharpness)
-
-#define PRAMBLE_CONTROL_HANDLERS(name, field)                                                                   \
-    ComponentResult QUICKTIME_CALL set##name##Request(quicktime::Handle storage, std::uint16_t* value) {       \
-        return answer(storage, [&](BaseDigitizer& d) -> ComponentResult { return setControl(d.field.get(), value); }); \
-    }                                                                                                           \
-    ComponentResult QUICKTIME_CALL get##name##Request(quicktime::Handle storage, std::uint16_t* value) {       \
-        return answer(storage, [&](BaseDigitizer& d) -> ComponentResult { return getControl(d.field.get(), value); }); \
+#define PRAMBLE_CONTROL_HANDLERS(name, field)                                                              \
+    ComponentResult QUICKTIME_CALL set##name##Request(quicktime::Handle storage, std::uint16_t* value) {  \
+        return answer(storage, [&](BaseDigitizer& d) -> ComponentResult { return d.Set##name(value); }); \
+    }                                                                                                      \
+    ComponentResult QUICKTIME_CALL get##name##Request(quicktime::Handle storage, std::uint16_t* value) {  \
+        return answer(storage, [&](BaseDigitizer& d) -> ComponentResult { return d.Get##name(value); }); \
     }
-PRAMBLE_CONTROL_REQUESTS(PRAMBLE_CONTROL_HANDLERS)
+PRAMBLE_PICTURE_CONTROLS(PRAMBLE_CONTROL_HANDLERS)
 #undef PRAMBLE_CONTROL_HANDLERS
 
 ComponentResult QUICKTIME_CALL getVideoDefaultsRequest(quicktime::Handle storage, std::uint16_t* black,
@@ -330,7 +327,7 @@ quicktime::ComponentFunctionUPP settingsRequestHandler(Request request) {
 #define PRAMBLE_CONTROL_CASES(name, field)                          \
         case Request::Set##name: return upp(&set##name##Request);   \
         case Request::Get##name: return upp(&get##name##Request);
-        PRAMBLE_CONTROL_REQUESTS(PRAMBLE_CONTROL_CASES)
+        PRAMBLE_PICTURE_CONTROLS(PRAMBLE_CONTROL_CASES)
 #undef PRAMBLE_CONTROL_CASES
         case Request::GetVideoDefaults: return upp(&getVideoDefaultsRequest);
         case Request::GetDigitizerInfo: return upp(&getDigitizerInfoRequest);
