@@ -127,6 +127,16 @@ function(tavro_native_test name)
                        PROPERTIES TIMEOUT 120 LABELS native)
 endfunction()
 
+# tavro_undecorated_exports(target...): on i686 a stand-in DLL exports its stdcall entry points
+# under the undecorated names of its .def, as the library it stands in for does.
+function(tavro_undecorated_exports)
+  if(TAVRO_PRODUCT_BUILD)
+    foreach(target ${ARGN})
+      target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+    endforeach()
+  endif()
+endfunction()
+
 # tavro_fuzz_driver(name SOURCE file LIBS ... CASES n SEED s): a libFuzzer entry run natively
 # under the sanitizers over `n` random inputs from seed `s` (tavro_test/random_cases.h).
 function(tavro_fuzz_driver name)

@@ -1,6 +1,7 @@
 // Stand-in mfreadwrite.dll: a recording sink writer and a pass-through to Wine's source reader.
 #define MEDIA_STANDIN_BUILDING
 #include "media_standins.h"
+#include "system_library.h"
 
 #include <array>
 
@@ -155,25 +156,6 @@ private:
     bool finalized_ = false;
 };
 
-// Wine's own mfreadwrite.dll, loaded by its full path beside this stand-in of the same name.
-// It stays loaded for the life of the process, as an implicitly linked DLL would.
-HMODULE systemMfReadWrite() {
-    static HMODULE module = [] {
-        wchar_t path[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-        if (length == 0 || length + 20 >= MAX_PATH) return HMODULE{};
-        lstrcatW(path, L"\\mfreadwrite.dll");
-        return LoadLibraryW(path);
-    }();
-    return module;
-}
-
-template <typename Function>
-Function systemFunction(const char* name) {
-    const HMODULE module = systemMfReadWrite();
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
-
 // Wine's own reader behind a front that counts it while it lives: a test sees whether the
 // library let go of every reader it opened.
 class CountedSourceReader final : public tavro::ComObject<IMFSourceReader> {
@@ -223,7 +205,7 @@ private:
 template <typename Source>
 HRESULT createSystemReader(const char* name, Source source, IMFAttributes* attributes, IMFSourceReader** reader) {
     using Function = HRESULT(WINAPI*)(Source, IMFAttributes*, IMFSourceReader**);
-    const auto real = systemFunction<Function>(name);
+    const auto real = standin::systemFunction<Function>(L"mfreadwrite.dll", name);
     if (!real) return E_NOTIMPL;
     if (!reader) return E_POINTER;
     IMFSourceReader* made = nullptr;
