@@ -21,9 +21,13 @@ source="$work/another checkout/tavro"
 second="$work/elsewhere/build-win32-again"
 mkdir -p "$source"
 # The working tree as it is, tracked and new files alike, without builds and outputs.
-(cd "$root" && git ls-files -z --cached --others --exclude-standard) |
-  (cd "$root" && xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh) |
-  tar -C "$root" --null --files-from=- -cf - | tar -C "$source" -xf -
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  (cd "$root" && git ls-files -z --cached --others --exclude-standard) |
+    (cd "$root" && xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh) |
+    tar -C "$root" --null --files-from=- -cf - | tar -C "$source" -xf -
+else
+  tar -C "$root" --exclude=./build --exclude=./build-* --exclude=./dist -cf - . | tar -C "$source" -xf -
+fi
 
 deliverables=(Tavro Pickora Korvix Pramble Reelwright Reelshift)
 TZ=Pacific/Kiritimati faketime -f '+1d' cmake -G Ninja -S "$source" -B "$second" \
