@@ -81,8 +81,89 @@ target_link_libraries(tavro_jni_headers INTERFACE tavro_jni)
 if(TAVRO_WINDOWS)
   # No runtime DLLs to ship.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # The hardening the linker gives by default, said out loud so it stays on: ASLR with relocations
+  # kept, DEP/NX, and on x86_64 ASLR over the whole 64-bit address space.
+  add_link_options(-Wl,--dynamicbase -Wl,--nxcompat)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    add_link_options(-Wl,--high-entropy-va)
+  endif()
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0601)
 endif()
+
+# --- reproducible bytes ------------------------------------------------------------------------
+# Two builds of one commit, in any folders and at any time, give the same images and debug files:
+# no link time in the PE header or the export directory, the checkout and the build folder under
+# fixed names in the debug information and in __FILE__ (the later map wins, so a build folder
+# inside the checkout is named as the build folder), archives without dates, owners or modes.
+if(TAVRO_WINDOWS)
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/tavro
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=/tavro-build)
+  foreach(lang C CXX ASM)
+    set(CMAKE_${lang}_ARCHIVE_CREATE "<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>")
+    set(CMAKE_${lang}_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
+    set(CMAKE_${lang}_ARCHIVE_FINISH "<CMAKE_RANLIB> -D <TARGET>")
+  endforeach()
+endif()
+
+# --- deliverables --------------------------------------------------------------------------------
+# tavro_deliverable(target DESCRIPTION text [NO_INSTALL] [NO_VERSION_RESOURCE]): a shipped image.
+# After linking, the image's debug information goes to IMAGE.debug beside it, an unstripped copy to
+# unstripped/ in the build folder (for checks that read symbols), and the image itself is stripped
+# with a .gnu_debuglink to IMAGE.debug: the suites run against what ships. objcopy writes the PE
+# header's time anew unless SOURCE_DATE_EPOCH gives one: 0, as the linker leaves it.
+# The image carries a version resource with the project's version, unless NO_VERSION_RESOURCE
+# (a deliverable whose resource has fixed strings of its own). Install components: `deliverables`
+# (the stripped image) and `debug` (IMAGE.debug); NO_INSTALL for an image packed further first.
+set(TAVRO_UNSTRIPPED_DIR ${CMAKE_BINARY_DIR}/unstripped)
+function(tavro_deliverable target)
+  cmake_parse_arguments(D "NO_INSTALL;NO_VERSION_RESOURCE" "DESCRIPTION" "" ${ARGN})
+  get_target_property(kind ${target} TYPE)
+  get_target_property(name ${target} OUTPUT_NAME)
+  get_target_property(suffix ${target} SUFFIX)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  if(kind STREQUAL "EXECUTABLE")
+    set(TAVRO_VERSION_FILETYPE VFT_APP)
+    set(default_suffix ${CMAKE_EXECUTABLE_SUFFIX})
+  else()
+    set(TAVRO_VERSION_FILETYPE VFT_DLL)
+    set(default_suffix ${CMAKE_SHARED_LIBRARY_SUFFIX})
+  endif()
+  if(NOT suffix)
+    set(suffix ${default_suffix})
+  endif()
+  set(file_name ${name}${suffix})
+  if(NOT D_NO_VERSION_RESOURCE)
+    set(TAVRO_VERSION_NAME ${name})
+    set(TAVRO_VERSION_FILENAME ${file_name})
+    set(TAVRO_VERSION_DESCRIPTION "${D_DESCRIPTION}")
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+  endif()
+
+  set(image $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TAVRO_UNSTRIPPED_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${image} ${TAVRO_UNSTRIPPED_DIR}/${file_name}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CMAKE_OBJCOPY} --only-keep-debug ${image} ${image}.debug
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${image}.debug ${image}
+    COMMENT "Stripping ${file_name}, its debug file beside it"
+    VERBATIM)
+  set_target_properties(${target} PROPERTIES TAVRO_UNSTRIPPED_FILE ${TAVRO_UNSTRIPPED_DIR}/${file_name})
+  if(NOT D_NO_INSTALL)
+    install(TARGETS ${target} RUNTIME DESTINATION . COMPONENT deliverables)
+    install(FILES ${image}.debug DESTINATION . COMPONENT debug)
+  endif()
+  add_test(NAME release.${target}
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tools/check_release_image.sh ${CMAKE_OBJDUMP} ${image}
+                   ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  set_tests_properties(release.${target} PROPERTIES LABELS static)
+endfunction()
 
 # Portable logic: no windows.h, built in every configuration.
 function(tavro_portable_library name)
@@ -98,7 +179,6 @@ function(tavro_jni_library name)
   if(TAVRO_PRODUCT_BUILD)
     target_link_options(${name} PRIVATE -Wl,--kill-at)
   endif()
-  install(TARGETS ${name} RUNTIME DESTINATION .)
 endfunction()
 
 # --- tests -----------------------------------------------------------------------------------

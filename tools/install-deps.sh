@@ -11,6 +11,7 @@ packages=(
   debootstrap
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libyuv-dev
+  python3 faketime
 )
 
 missing=()
