@@ -264,3 +264,39 @@ function(tavro_check_pe target kind)
                    $<TARGET_FILE:${target}> ${kind} ${C_EXPORTS})
   set_tests_properties(pe32.${target} PROPERTIES LABELS static)
 endfunction()
+
+# tavro_check_lazy_statics(target): no function of ours in the deliverable calls the C++
+# runtime's thread-safe guard (a guarded local static allocates on first use, inside the
+# threading library, and crashes the process when that allocation fails). Both Windows builds.
+# Ours: what the target's own objects and the project's static libraries it links define.
+function(_tavro_project_objects target out)
+  set(objects "$<TARGET_OBJECTS:${target}>")
+  get_target_property(links ${target} LINK_LIBRARIES)
+  if(links)
+    foreach(link ${links})
+      if(TARGET ${link})
+        get_target_property(type ${link} TYPE)
+        get_target_property(folder ${link} SOURCE_DIR)
+        if(type STREQUAL "STATIC_LIBRARY" AND folder MATCHES "^${CMAKE_SOURCE_DIR}/" AND NOT folder MATCHES "/tests/")
+          _tavro_project_objects(${link} more)
+          list(APPEND objects ${more})
+        endif()
+      endif()
+    endforeach()
+  endif()
+  list(REMOVE_DUPLICATES objects)
+  set(${out} ${objects} PARENT_SCOPE)
+endfunction()
+
+function(tavro_check_lazy_statics target)
+  if(NOT TAVRO_WINDOWS)
+    return()
+  endif()
+  _tavro_project_objects(${target} objects)
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.own_objects)
+  file(GENERATE OUTPUT ${list_file} CONTENT "$<JOIN:${objects},\n>\n")
+  add_test(NAME lazy_statics.${target}
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tools/check_lazy_statics.sh ${TAVRO_MINGW_TRIPLE}-
+                   $<TARGET_FILE:${target}> $<TARGET_FILE_NAME:${target}> ${list_file})
+  set_tests_properties(lazy_statics.${target} PROPERTIES LABELS static)
+endfunction()

@@ -69,6 +69,9 @@ public:
     }
 };
 
+// At namespace scope: constant-initialised, so no guarded first use (whose guard allocates).
+MutexRunnable guardRunnable;
+
 DWORD WINAPI runGuardThread(void* runnable) {
     static_cast<IRunnable*>(runnable)->run();
     return 0;
@@ -145,7 +148,6 @@ jobjectArray javaArguments(JNIEnv* env, jclass stringClass) {
 int launch(const char* commandLineTail) {
     guardHandle = ::CreateMutexA(nullptr, TRUE, kGuardName);
     if (::GetLastError() == ERROR_ALREADY_EXISTS) return 1;
-    static MutexRunnable guardRunnable;
     const UniqueHandle guardThread(::CreateThread(nullptr, 0, runGuardThread, &guardRunnable, 0, nullptr));
 
     trace("Arguments: %s \n", commandLineTail);

@@ -4,6 +4,7 @@
 
 #include <tavro/boundary.h>
 #include <tavro/com_support.h>
+#include <tavro/process_state.h>
 
 #include <com_vyk_util_jni_Korvix.h>
 
@@ -23,17 +24,15 @@ struct SpeechState {
     bool comHeld = false;  // a COM initialisation of our own, begun for the voice
 };
 
-// The Java side calls the speech exports from one thread, so the state takes no lock. It is
-// never destroyed: a voice still held when the library unloads is not released under the
-// loader lock, when COM may already be gone.
-SpeechState& speechState() {
-    static SpeechState* const state = new SpeechState;
-    return *state;
-}
+// The Java side calls the speech exports from one thread, so the state takes no lock. A voice
+// still held when the library unloads is not released there (see ProcessState).
+tavro::ProcessState<SpeechState> speechState;
 
 // The process's voice, made when there is none; null when it cannot be made.
 ISpVoice* voiceInUse() {
-    SpeechState& state = speechState();
+    SpeechState* const made = speechState.get();
+    if (!made) return nullptr;
+    SpeechState& state = *made;
     if (!state.voice) {
         // S_FALSE (COM already begun on this thread) counts as held too: it also needs its
         // CoUninitialize. Any other failure still lets the voice be tried.
@@ -52,7 +51,9 @@ void speak(const std::wstring& text) {
 }
 
 void stopSpeaking() {
-    SpeechState& state = speechState();
+    SpeechState* const made = speechState.get();
+    if (!made) return;
+    SpeechState& state = *made;
     state.voice.Reset();  // releasing the voice ends its speech
     if (state.comHeld) {
         ::CoUninitialize();

@@ -123,7 +123,10 @@ bool showVideoSourceDialog() {
     abandonWebcam();
     const HWND window = createCaptureWindow();
     if (!window) return false;
-    setCaptureWindow(window);
+    if (!setCaptureWindow(window)) {
+        ::DestroyWindow(window);
+        return false;
+    }
     if (!sendCaptureMessage(window, WM_CAP_DRIVER_CONNECT, 0, 0)) {
         ::DestroyWindow(window);
         setCaptureWindow(nullptr);

@@ -3,6 +3,7 @@
 #include "webcam_pixels.h"
 
 #include <tavro/boundary.h>
+#include <tavro/process_state.h>
 #include <tavro/video_refs.h>
 #include <tavro/win_handles.h>
 
@@ -51,10 +52,7 @@ struct WebcamState {
 };
 
 // Never destroyed: nothing may be shut down from the loader lock at process exit.
-WebcamState& webcam() {
-    static WebcamState* const state = new WebcamState;
-    return *state;
-}
+tavro::ProcessState<WebcamState> webcamState;
 
 std::size_t frameBytes(const WebcamState& state) {
     return std::size_t(state.width) * std::size_t(state.height) * 3;
@@ -277,7 +275,9 @@ void deliverFrame(WebcamState& state, const VIDEOHDR* frame) {
 
 LRESULT CALLBACK frameCallback(HWND /*window*/, LPVIDEOHDR frame) {
     // The capture window always gets 1, whatever became of the frame.
-    tavro::guardBoundary([frame] { deliverFrame(webcam(), frame); });
+    tavro::guardBoundary([frame] {
+        if (WebcamState* const state = webcamState.get()) deliverFrame(*state, frame);
+    });
     return 1;
 }
 
@@ -300,19 +300,31 @@ HWND createCaptureWindow() {
     return ::capCreateCaptureWindowA("My Capture Window", 0, 0, 0, kDefaultWidth, kDefaultHeight, nullptr, 0);
 }
 
-HWND captureWindow() { return webcam().window; }
+HWND captureWindow() {
+    const WebcamState* const state = webcamState.get();
+    return state ? state->window : nullptr;
+}
 
-void setCaptureWindow(HWND window) { webcam().window = window; }
+bool setCaptureWindow(HWND window) {
+    WebcamState* const state = webcamState.get();
+    if (!state) return false;
+    state->window = window;
+    return true;
+}
 
 void abandonWebcam() {
-    WebcamState& state = webcam();
+    WebcamState* const made = webcamState.get();
+    if (!made) return;
+    WebcamState& state = *made;
     sendCaptureMessage(state.window, WM_CAP_DRIVER_DISCONNECT, 0, 0);
     destroyCaptureWindow(state);
     releaseDecoders(state);
 }
 
 int openWebcam() {
-    WebcamState& state = webcam();
+    WebcamState* const made = webcamState.get();
+    if (!made) return -1;
+    WebcamState& state = *made;
     // A second open replaces the first one, which is closed rather than left unreachable.
     abandonWebcam();
     state.window = createCaptureWindow();
@@ -347,7 +359,9 @@ int openWebcam() {
 }
 
 int readWebcamFrame(JNIEnv* env, jbyteArray buffer) {
-    WebcamState& state = webcam();
+    WebcamState* const made = webcamState.get();
+    if (!made) return -1;
+    WebcamState& state = *made;
     // The whole image or nothing: a missing or short array is refused before any grab.
     const std::optional<std::size_t> bytes = frameBufferBytes(state.width, state.height);
     if (!bytes || !buffer || std::size_t(env->GetArrayLength(buffer)) < *bytes) return -1;
@@ -361,7 +375,9 @@ int readWebcamFrame(JNIEnv* env, jbyteArray buffer) {
 }
 
 int closeWebcam() {
-    WebcamState& state = webcam();
+    WebcamState* const made = webcamState.get();
+    if (!made) return -1;
+    WebcamState& state = *made;
     if (!state.window || !::IsWindow(state.window)) return -1;
     if (!sendCaptureMessage(state.window, WM_CAP_DRIVER_DISCONNECT, 0, 0)) return -1;
     if (!::DestroyWindow(state.window)) return -1;
@@ -370,9 +386,15 @@ int closeWebcam() {
     return 0;
 }
 
-int webcamImageWidth() { return webcam().width; }
+int webcamImageWidth() {
+    const WebcamState* const state = webcamState.get();
+    return state ? state->width : -1;
+}
 
-int webcamImageHeight() { return webcam().height; }
+int webcamImageHeight() {
+    const WebcamState* const state = webcamState.get();
+    return state ? state->height : -1;
+}
 
 }  // namespace korvix
 

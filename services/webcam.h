@@ -26,7 +26,8 @@ LRESULT sendCaptureMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 HWND createCaptureWindow();
 // The capture window field: the open webcam's, or the shown dialog's.
 HWND captureWindow();
-void setCaptureWindow(HWND window);
+// False when the webcam's state could not be made: the field holds nothing.
+bool setCaptureWindow(HWND window);
 // Ends an open webcam whatever its driver answers, so the field can be taken over and no
 // window, driver connection, decompressor or imaging session is left unreachable.
 void abandonWebcam();

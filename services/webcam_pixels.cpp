@@ -1,6 +1,7 @@
 #include "webcam_pixels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -122,14 +123,18 @@ bool yuy2Plain(const std::uint8_t* group, std::uint8_t* out, std::size_t count, 
 // --- vector kernels ----------------------------------------------------------------------
 #ifdef KORVIX_VECTOR_KERNELS
 // AVX2 counts only where the system saves the wide registers too (libgcc checks both).
-enum class VectorLevel { none, ssse3, avx2 };
+enum class VectorLevel { unknown, none, ssse3, avx2 };
+// Asked of the processor on first use; threads that ask at once all find the same answer, so
+// a plain atomic holds it (no guarded local static: its guard may allocate).
+std::atomic<VectorLevel> knownVectorLevel{VectorLevel::unknown};
 VectorLevel vectorLevel() {
-    static const VectorLevel level = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) return VectorLevel::avx2;
-        if (__builtin_cpu_supports("ssse3")) return VectorLevel::ssse3;
-        return VectorLevel::none;
-    }();
+    VectorLevel level = knownVectorLevel.load(std::memory_order_relaxed);
+    if (level != VectorLevel::unknown) return level;
+    __builtin_cpu_init();
+    level = __builtin_cpu_supports("avx2")    ? VectorLevel::avx2
+            : __builtin_cpu_supports("ssse3") ? VectorLevel::ssse3
+                                              : VectorLevel::none;
+    knownVectorLevel.store(level, std::memory_order_relaxed);
     return level;
 }
 

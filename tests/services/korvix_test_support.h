@@ -12,6 +12,8 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,33 @@ protected:
     JNIEnv* env = vm.env();
     jclass korvixClass = vm.defineClass("com/vyk/util/jni/Korvix");
 };
+
+// A copy of Korvix.dll loaded apart from the one the suites share, as the Java VM loads it
+// (JNI_OnLoad included): each one is a fresh library whose first uses all run again.
+class FreshKorvix {
+public:
+    explicit FreshKorvix(JavaVM* vm);
+    ~FreshKorvix();
+    FreshKorvix(const FreshKorvix&) = delete;
+    FreshKorvix& operator=(const FreshKorvix&) = delete;
+    HMODULE module() const { return module_; }
+    // The export for a native method of com.vyk.util.jni.Korvix; null when missing.
+    template <typename Function>
+    Function method(const char* name) const {
+        return reinterpret_cast<Function>(exportIn(module_, name));
+    }
+    static void* exportIn(HMODULE module, const char* name);
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// Runs `scenario` on a fresh Korvix once to count the allocations it makes, then, for each of
+// them, on another fresh Korvix with that allocation refused (`starved` true) and once more in
+// the same load with memory again (`starved` false). After every run nothing may be pending in
+// the Java VM and every string and array must have been given back. Answers the count.
+std::size_t sweepAllocations(tavro::test::JavaVmStandIn& vm,
+                             const std::function<void(const FreshKorvix&, bool starved)>& scenario);
 
 using tavro::test::buildFilePath;
 using tavro::test::readFile;

@@ -192,5 +192,39 @@ TEST_F(KorvixSpeech, WinesOwnVoiceIsBestEffort) {
     EXPECT_FALSE(comBegunOnThisThread());
 }
 
+// Each allocation the library makes while speaking, naming the voice and stopping is refused in
+// turn, on a fresh library whose first uses all run again: every export answers as with no
+// voice (nothing, or no name), and with memory again the same library speaks and names it.
+TEST_F(KorvixSpeech, EachAllocationRefusedInTurnIsAnOrdinaryFailureAndTheNextCallsWork) {
+    serveVoices();
+    std::size_t utterances = 0;
+    const std::size_t points = sweepAllocations(vm, [&](const FreshKorvix& korvix, bool starved) {
+        const auto start = korvix.method<StartSpeaking>("startSpeakingString");
+        const auto voiceName = korvix.method<GetDefaultVoice>("getDefaultVoice");
+        const auto stop = korvix.method<StopSpeaking>("stopSpeaking");
+        ASSERT_TRUE(start && voiceName && stop);
+        const std::size_t before = record().spoken.size();
+        start(env, korvixClass, java(L"Hello there, a sentence longer than a short string keeps"));
+        const jstring name = voiceName(env, korvixClass);
+        stop(env, korvixClass);
+        if (starved) {
+            // No name at all, or the whole one: never a part of it.
+            if (name) {
+                EXPECT_EQ(utf8(name), "Stand-in Voice");
+            }
+            EXPECT_LE(record().spoken.size(), before + 1);
+        } else {
+            ASSERT_NE(name, nullptr);
+            EXPECT_EQ(utf8(name), "Stand-in Voice");
+            ASSERT_EQ(record().spoken.size(), before + 1);
+            EXPECT_EQ(record().spoken.back().flags, DWORD(SPF_ASYNC));
+            ++utterances;
+        }
+        // Every voice made was let go again, whatever failed.
+        EXPECT_EQ(record().voicesMade, record().voicesReleased);
+    });
+    EXPECT_EQ(utterances, points + 1);
+}
+
 }  // namespace
 }  // namespace korvix::test

@@ -4,6 +4,7 @@
 #include "webcam_test_support.h"
 
 #include <cstdlib>
+#include <functional>
 
 namespace korvix::test {
 namespace {
@@ -431,6 +432,61 @@ TEST_F(Webcam, SecondOpenClosesTheFirstWebcamInsteadOfLosingIt) {
     EXPECT_EQ(codec->openInstances, 0);  // the DV decompressor went with it
     EXPECT_EQ(width(), kWidth);
     EXPECT_EQ(close(), 0);
+}
+
+// Each allocation the library makes while opening, reading and closing the webcam is refused in
+// turn, on a fresh library whose first uses all run again: every export answers 0 or -1 (a read
+// of 0 with the whole image), no capture window stays, and with memory again the same library
+// opens, reads the image and closes.
+class WebcamWithoutMemory : public WebcamTest {
+protected:
+    // The camera is prepared and its one frame queued (every grab delivers it again).
+    void sweep(int imageWidth, int imageHeight, const std::function<void(const Bytes&)>& expectImage) {
+        using IntExport = jint(JNICALL*)(JNIEnv*, jclass);
+        using ReadExport = jint(JNICALL*)(JNIEnv*, jclass, jbyteArray);
+        sweepAllocations(vm, [&](const FreshKorvix& korvix, bool starved) {
+            const auto openWebcam = korvix.method<IntExport>("openWebcam");
+            const auto readWebcamFrame = korvix.method<ReadExport>("readWebcamFrame");
+            const auto closeWebcam = korvix.method<IntExport>("closeWebcam");
+            const auto widthOf = korvix.method<IntExport>("getImageWidth");
+            ASSERT_TRUE(openWebcam && readWebcamFrame && closeWebcam && widthOf);
+            const jint opened = openWebcam(env, korvixClass);
+            const jbyteArray buffer = javaBytes(kFrameBytes);  // the largest of the cameras' images
+            const jint read = readWebcamFrame(env, korvixClass, buffer);
+            const jint closed = closeWebcam(env, korvixClass);
+            EXPECT_FALSE(::IsWindow(driver->lastWindow)) << "a capture window stayed";
+            if (starved) {
+                for (const jint answer : {opened, read, closed}) EXPECT_TRUE(answer == 0 || answer == -1) << answer;
+                if (opened != 0) {
+                    EXPECT_EQ(read, -1);
+                }
+            } else {
+                ASSERT_EQ(opened, 0);
+                ASSERT_EQ(read, 0);
+                EXPECT_EQ(closed, 0);
+            }
+            if (read == 0) {
+                EXPECT_EQ(widthOf(env, korvixClass), imageWidth);
+                const Bytes image = bytesOf(buffer);
+                expectImage(Bytes(image.begin(), image.begin() + std::size_t(imageWidth) * imageHeight * 3));
+            }
+        });
+    }
+};
+
+TEST_F(WebcamWithoutMemory, RgbCameraAnswersItsFailureValuesAndWorksAgain) {
+    rgbCamera();
+    const Picture picture = patternPicture(kWidth, kHeight);
+    queueFrame(bottomUpBgr(picture));
+    sweep(kWidth, kHeight, [&](const Bytes& image) { EXPECT_EQ(image, picture.rgb); });
+}
+
+TEST_F(WebcamWithoutMemory, JpegCameraAnswersItsFailureValuesAndWorksAgain) {
+    jpegCamera(64, 48);
+    const std::string jpeg = jpegOf(quadrants(64, 48));
+    ASSERT_FALSE(jpeg.empty());
+    queueFrame(Bytes(jpeg.begin(), jpeg.end()), jpeg.size() + 3000);
+    sweep(64, 48, [](const Bytes& image) { expectQuadrants(image, 64, 48, 64); });
 }
 
 }  // namespace

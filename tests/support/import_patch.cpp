@@ -1,23 +1,47 @@
 #include <tavro_test/import_patch.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 
 namespace tavro::test {
 
 namespace {
 
-size_t refusedFrom = 0;
-bool refusalArmed = false;
+// The state of the one AllocationFailure; the allocators may be called from any thread.
+std::atomic<size_t> refusableFrom{0};
+std::atomic<size_t> refusalPoint{0};  // 0: nothing is refused
+std::atomic<size_t> refusableSeen{0};
+std::atomic<size_t> allocationsSeen{0};
+std::atomic<bool> refusalDone{false};
 
-void* __cdecl refusingMalloc(size_t bytes) {
-    using Malloc = void*(__cdecl*)(size_t);
-    static const auto realMalloc = reinterpret_cast<Malloc>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"msvcrt.dll"), "malloc")));
-    if (refusalArmed && bytes >= refusedFrom) {
-        refusalArmed = false;
-        return nullptr;
-    }
-    return realMalloc(bytes);
+using Malloc = void*(__cdecl*)(size_t);
+using Calloc = void*(__cdecl*)(size_t, size_t);
+using Realloc = void*(__cdecl*)(void*, size_t);
+std::atomic<Malloc> realMalloc{nullptr};
+std::atomic<Calloc> realCalloc{nullptr};
+std::atomic<Realloc> realRealloc{nullptr};
+
+// Counts one allocation of `bytes` and answers whether it is the one to refuse.
+bool refuseThis(size_t bytes) {
+    allocationsSeen.fetch_add(1);
+    const size_t point = refusalPoint.load();
+    if (point == 0 || bytes < refusableFrom.load()) return false;
+    if (refusableSeen.fetch_add(1) + 1 != point) return false;
+    refusalDone.store(true);
+    return true;
+}
+
+void* __cdecl refusingMalloc(size_t bytes) { return refuseThis(bytes) ? nullptr : realMalloc.load()(bytes); }
+
+void* __cdecl refusingCalloc(size_t count, size_t size) {
+    const size_t bytes = size && count > SIZE_MAX / size ? SIZE_MAX : count * size;
+    return refuseThis(bytes) ? nullptr : realCalloc.load()(count, size);
+}
+
+// A refused realloc leaves the block as it was, as the real one does.
+void* __cdecl refusingRealloc(void* block, size_t bytes) {
+    return refuseThis(bytes) ? nullptr : realRealloc.load()(block, bytes);
 }
 
 void writeSlot(void** slot, void* value) {
@@ -56,11 +80,32 @@ ImportPatch::~ImportPatch() {
 }
 
 AllocationFailure::AllocationFailure(HMODULE module, size_t bytes)
-    : patch_((refusedFrom = bytes, refusalArmed = false, module), "msvcrt.dll", "malloc",
-             reinterpret_cast<void*>(refusingMalloc)) {}
+    : malloc_((refusalPoint = 0, refusableFrom = bytes, module), "msvcrt.dll", "malloc",
+              reinterpret_cast<void*>(refusingMalloc)),
+      calloc_(module, "msvcrt.dll", "calloc", reinterpret_cast<void*>(refusingCalloc)),
+      realloc_(module, "msvcrt.dll", "realloc", reinterpret_cast<void*>(refusingRealloc)) {
+    // The module's own imports are the real functions (a test's runtime may be another copy).
+    realMalloc = reinterpret_cast<Malloc>(malloc_.original());
+    realCalloc = reinterpret_cast<Calloc>(calloc_.original());
+    realRealloc = reinterpret_cast<Realloc>(realloc_.original());
+    failAt(0);
+}
 
-void AllocationFailure::arm() { refusalArmed = true; }
+AllocationFailure::~AllocationFailure() { refusalPoint = 0; }
 
-bool AllocationFailure::refused() const { return !refusalArmed; }
+// calloc and realloc are stood in for wherever the module imports them.
+bool AllocationFailure::active() const { return malloc_.active(); }
+
+void AllocationFailure::failAt(size_t point) {
+    refusalPoint = 0;
+    refusableSeen = 0;
+    allocationsSeen = 0;
+    refusalDone = false;
+    refusalPoint = point;
+}
+
+bool AllocationFailure::refused() const { return refusalDone.load(); }
+
+size_t AllocationFailure::allocations() const { return allocationsSeen.load(); }
 
 }  // namespace tavro::test

@@ -25,20 +25,35 @@ private:
     void* original_ = nullptr;
 };
 
-// Stands in for `module`'s C runtime malloc until destroyed: after each arm(), the next block
-// of at least `bytes` is refused once (so operator new throws std::bad_alloc inside the module)
-// and everything else is given as usual, since the runtime needs memory to throw. One at a
-// time per process.
+// Stands in for `module`'s C runtime allocations (malloc, calloc and realloc through its import
+// table, which the C++ runtime and threading library linked into it use too) until destroyed,
+// and counts them. Each refusal is a null answer once; everything else is given as usual, since
+// the runtime needs memory to throw. One at a time per process.
+//
+// A fault sweep runs a scenario once with failAt(0) to count its allocations, then once per
+// point k in 1..count with failAt(k).
 class AllocationFailure {
 public:
-    AllocationFailure(HMODULE module, size_t bytes);
-    bool active() const { return patch_.active(); }
-    void arm();
-    // Whether the armed refusal has happened.
+    // Only blocks of at least `bytes` are refused (every block counts).
+    explicit AllocationFailure(HMODULE module, size_t bytes = 0);
+    ~AllocationFailure();
+    AllocationFailure(const AllocationFailure&) = delete;
+    AllocationFailure& operator=(const AllocationFailure&) = delete;
+    bool active() const;
+    // From now on, the `point`-th allocation that may be refused is refused (0: none), and the
+    // count starts again.
+    void failAt(size_t point);
+    // The next block that may be refused is refused: failAt(1).
+    void arm() { failAt(1); }
+    // Whether the refusal failAt asked for has happened.
     bool refused() const;
+    // Allocations asked for since the last failAt, the refused one included.
+    size_t allocations() const;
 
 private:
-    ImportPatch patch_;
+    ImportPatch malloc_;
+    ImportPatch calloc_;
+    ImportPatch realloc_;
 };
 
 }  // namespace tavro::test
