@@ -8,6 +8,7 @@
 #include <tavro/com_support.h>
 #include <tavro_test/fault_sweep.h>
 
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <sys/stat.h>
@@ -33,6 +34,8 @@ using IsFileLocked = jboolean(JNICALL*)(JNIEnv*, jclass, jstring, jboolean);
 using GetDiskFreeSpace = jlong(JNICALL*)(JNIEnv*, jclass, jstring);
 using ResolveLink = jstring(JNICALL*)(JNIEnv*, jclass, jstring);
 using AddToRecentFiles = void(JNICALL*)(JNIEnv*, jclass, jstring);
+using GetFileIcon = jintArray(JNICALL*)(JNIEnv*, jclass, jstring, jint);
+using ExtractIcon = jintArray(JNICALL*)(JNIEnv*, jclass, jstring, jint, jint);
 
 // The platform calls of these exports, each failing as the platform fails when it runs out of
 // memory or is refused.
@@ -58,6 +61,12 @@ std::vector<tavro::test::FailingImportEntry> platformFailures() {
         TAVRO_FAILING_IMPORT("ole32.dll", CoCreateInstance, E_OUTOFMEMORY, 0),
         TAVRO_FAILING_IMPORT("msvcrt.dll", _stat64, -1, ERROR_ACCESS_DENIED),
         TAVRO_FAILING_IMPORT("msvcrt.dll", _access, -1, ERROR_ACCESS_DENIED),
+        TAVRO_FAILING_IMPORT("shell32.dll", SHGetFileInfoA, 0, ERROR_NOT_ENOUGH_MEMORY),
+        TAVRO_FAILING_IMPORT("shell32.dll", ExtractIconA, nullptr, ERROR_NOT_ENOUGH_MEMORY),
+        TAVRO_FAILING_IMPORT("user32.dll", GetIconInfo, FALSE, ERROR_NOT_ENOUGH_MEMORY),
+        TAVRO_FAILING_IMPORT("user32.dll", GetDC, nullptr, ERROR_NOT_ENOUGH_MEMORY),
+        TAVRO_FAILING_IMPORT("gdi32.dll", GetDIBits, 0, ERROR_NOT_ENOUGH_MEMORY),
+        TAVRO_FAILING_IMPORT(kernel, GetProcAddress, nullptr, ERROR_PROC_NOT_FOUND),
     };
 }
 
@@ -236,6 +245,32 @@ TEST_F(KorvixFaultSweep, FileAndShellExports) {
     });
     EXPECT_GT(summary.points, 20);
     std::printf("file and shell exports: %d fault points\n", summary.points);
+}
+
+TEST_F(KorvixFaultSweep, IconExports) {
+    const auto getFileIcon = korvixExport<GetFileIcon>("getFileIcon");
+    const auto getFileIconOnXpOrVista = korvixExport<GetFileIcon>("getFileIconOnXpOrVista");
+    const auto extractIcon = korvixExport<ExtractIcon>("extractIcon");
+    char system[MAX_PATH] = {};
+    ASSERT_GT(::GetSystemDirectoryA(system, MAX_PATH), 0u);
+    const std::string shell = std::string(system) + "\\shell32.dll";
+
+    // An icon is size x size pixels, or null.
+    auto expectIcon = [&](jintArray icon, jint size) {
+        const bool vmFailed = vmRefused_;
+        settle();
+        if (icon && !vmFailed) {
+            EXPECT_EQ(vm.intArrayValue(icon).size(), std::size_t(size) * std::size_t(size)) << failedPoint();
+        }
+    };
+    const auto summary = sweepFaults([&] {
+        expectIcon(getFileIcon(env, korvixClass, java(shell), 32), 32);
+        expectIcon(getFileIconOnXpOrVista(env, korvixClass, java(shell), 48), 48);
+        expectIcon(extractIcon(env, korvixClass, java(shell), 0, 32), 32);
+        expectVmClean();
+    });
+    EXPECT_GT(summary.points, 10);
+    std::printf("icon exports: %d fault points\n", summary.points);
 }
 
 }  // namespace
