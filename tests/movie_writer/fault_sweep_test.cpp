@@ -116,7 +116,9 @@ TEST(ReelwrightFaultSweep, AWholeMovie) {
         // Where an answer vouches for work, the work was done. (A track, a frame with sound and
         // the close answer success by design whatever their platform calls did: their traces
         // tell the failures.)
-        if (opened) EXPECT_EQ(succeededCalls(SinkCall::CreateWriter), 1) << "opened without a writer at " << failedPoint();
+        if (opened) {
+            EXPECT_EQ(succeededCalls(SinkCall::CreateWriter), 1) << "opened without a writer at " << failedPoint();
+        }
         if (video) {
             EXPECT_GE(succeededCalls(SinkCall::AddStream), 1) << "a video stream never added at " << failedPoint();
             EXPECT_GE(succeededCalls(SinkCall::SetInputMediaType), 1) << failedPoint();
