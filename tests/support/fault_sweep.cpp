@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -10,6 +12,13 @@
 namespace tavro::test {
 
 namespace {
+
+// The head of OBJECT_TYPE_INFORMATION: the type's name.
+struct UNICODE_STRING_VIEW {
+    USHORT length;
+    USHORT capacity;
+    const wchar_t* text;
+};
 
 // The sweep's state: which pass fails, on which thread, and what failed.
 struct SweepState {
@@ -20,16 +29,25 @@ struct SweepState {
 };
 SweepState sweep;
 
+// The library's own handles, opened through its opening imports.
+std::mutex handleBookLock;
+std::unordered_map<void*, int> handleBook;
+
+std::size_t heldHandles() {
+    const std::lock_guard<std::mutex> lock(handleBookLock);
+    return handleBook.size();
+}
+
 struct ProcessCounts {
+    std::size_t ownHandles = 0;
     DWORD handles = 0;
     DWORD gdiObjects = 0;
     DWORD userObjects = 0;
     std::size_t blocks = 0;
 };
 
-// The process's open handles, from the system's handle table: Wine answers
-// GetProcessHandleCount with 0.
-DWORD openHandles() {
+// This process's entries of the system's handle table.
+std::vector<USHORT> ownHandleValues() {
     struct HandleEntry {
         ULONG processId;
         BYTE objectType;
@@ -49,17 +67,48 @@ DWORD openHandles() {
     while ((status = query(kSystemHandleInformation, table.data(), ULONG(table.size()), &length)) == kInfoLengthMismatch) {
         table.resize(table.size() * 2);
     }
-    if (status != 0) return 0;
+    std::vector<USHORT> own;
+    if (status != 0) return own;
     const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
     const auto* entries = reinterpret_cast<const HandleEntry*>(table.data() + sizeof(void*));
-    DWORD own = 0;
-    for (ULONG i = 0; i < count; ++i) own += entries[i].processId == ::GetCurrentProcessId();
+    for (ULONG i = 0; i < count; ++i) {
+        if (entries[i].processId == ::GetCurrentProcessId()) own.push_back(entries[i].handle);
+    }
     return own;
 }
 
-ProcessCounts processCounts() {
+DWORD openHandles() { return DWORD(ownHandleValues().size()); }
+
+// The kind of object behind one of this process's handles ("Event", "Key", ...).
+std::string handleKind(USHORT value) {
+    using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    constexpr ULONG kObjectTypeInformation = 2;
+    alignas(8) BYTE buffer[1024] = {};
+    if (query(reinterpret_cast<HANDLE>(std::uintptr_t(value)), kObjectTypeInformation, buffer, sizeof buffer, nullptr) != 0) {
+        return "?";
+    }
+    const auto* name = reinterpret_cast<const UNICODE_STRING_VIEW*>(buffer);
+    std::string kind;
+    for (USHORT i = 0; i < name->length / 2; ++i) kind += char(name->text[i]);
+    // Named objects (keys, named events) say which they are.
+    constexpr ULONG kObjectNameInformation = 1;
+    alignas(8) BYTE named[2048] = {};
+    if (query(reinterpret_cast<HANDLE>(std::uintptr_t(value)), kObjectNameInformation, named, sizeof named, nullptr) == 0) {
+        const auto* objectName = reinterpret_cast<const UNICODE_STRING_VIEW*>(named);
+        if (objectName->length) {
+            kind += " ";
+            for (USHORT i = 0; i < objectName->length / 2; ++i) kind += char(objectName->text[i]);
+        }
+    }
+    return kind;
+}
+
+ProcessCounts processCounts(const SweepOptions& options) {
     ProcessCounts counts;
-    counts.handles = openHandles();
+    counts.ownHandles = heldHandles();
+    if (options.processHandles) counts.handles = openHandles();
     counts.gdiObjects = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
     counts.userObjects = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
     counts.blocks = AllocationFaults::outstanding();
@@ -88,26 +137,43 @@ bool faultPointFails(const char* point) {
 
 std::string failedPoint() { return sweep.failed; }
 
+namespace detail {
+void rememberHandle(void* handle) {
+    const std::lock_guard<std::mutex> lock(handleBookLock);
+    ++handleBook[handle];
+}
+void forgetHandle(void* handle) {
+    const std::lock_guard<std::mutex> lock(handleBookLock);
+    handleBook.erase(handle);
+}
+}  // namespace detail
+
+unsigned long openHandleCount() { return openHandles(); }
+
 bool operator==(const ProcessCounts& a, const ProcessCounts& b) {
-    return a.handles == b.handles && a.gdiObjects == b.gdiObjects && a.userObjects == b.userObjects &&
+    return a.ownHandles == b.ownHandles && a.handles == b.handles && a.gdiObjects == b.gdiObjects && a.userObjects == b.userObjects &&
            a.blocks == b.blocks;
 }
 
 std::string describe(const ProcessCounts& c) {
-    return std::to_string(c.handles) + " handles, " + std::to_string(c.gdiObjects) + " GDI and " +
+    return std::to_string(c.ownHandles) + " of its own handles, " + std::to_string(c.handles) + " handles, " + std::to_string(c.gdiObjects) + " GDI and " +
            std::to_string(c.userObjects) + " USER objects, " + std::to_string(c.blocks) + " blocks";
 }
 
-SweepSummary sweepFaults(const std::function<void()>& scenario) {
+SweepSummary sweepFaults(const std::function<void()>& scenario, SweepOptions options) {
     SweepSummary summary;
     {
         SCOPED_TRACE("first run, nothing failing");
         runOnce(scenario, 0);
     }
-    ProcessCounts expected = processCounts();
+    ProcessCounts expected = processCounts(options);
     {
         SCOPED_TRACE("counting run, nothing failing");
         summary.points = runOnce(scenario, 0);
+        const ProcessCounts counted = processCounts(options);
+        EXPECT_TRUE(counted == expected) << "the scenario leaks with nothing failing: it began with "
+                                         << describe(expected) << " and left " << describe(counted);
+        expected = counted;
     }
     for (int point = 1; point <= summary.points && !::testing::Test::HasFatalFailure(); ++point) {
         const std::string trace = "fault point " + std::to_string(point) + " of " + std::to_string(summary.points);
@@ -116,18 +182,26 @@ SweepSummary sweepFaults(const std::function<void()>& scenario) {
         ++summary.runs;
         const std::string name = sweep.failed;
         if (name.empty()) ADD_FAILURE() << "the run passed fewer points than the counting run";
-        ProcessCounts after = processCounts();
+        ProcessCounts after = processCounts(options);
         if (after == expected) continue;
         // The first failure of its kind may make what the runtime keeps for good (the state
         // of a first exception, say): the same failure again must then cost nothing more.
+        const std::vector<USHORT> handlesBefore = ownHandleValues();
         runOnce(scenario, point);
-        const ProcessCounts again = processCounts();
+        const ProcessCounts again = processCounts(options);
         if (again == after) {
             std::printf("failing point %d (%s) made lasting state once: %s, then %s\n", point, name.c_str(),
                         describe(expected).c_str(), describe(after).c_str());
         } else {
+            std::string kinds;
+            for (const USHORT value : ownHandleValues()) {
+                if (std::find(handlesBefore.begin(), handlesBefore.end(), value) == handlesBefore.end()) {
+                    kinds += "\n  " + handleKind(value);
+                }
+            }
             ADD_FAILURE() << "failing point " << point << " (" << name << ") leaks: it began with "
-                          << describe(expected) << ", had " << describe(after) << ", then " << describe(again);
+                          << describe(expected) << ", had " << describe(after) << ", then " << describe(again)
+                          << "; the handles it left again:" << kinds;
         }
         expected = again;
     }

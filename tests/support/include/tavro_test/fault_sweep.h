@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace tavro::test {
@@ -23,6 +24,14 @@ namespace tavro::test {
 // Every fault point asks this as it is passed: true when this pass is the one to fail.
 // `point` names it in the sweep's messages ("RegOpenKeyExA", "malloc").
 bool faultPointFails(const char* point);
+
+// What a sweep compares after every run besides the library's blocks and the handles it opened
+// through its handle-opening imports (TAVRO_HANDLE_OPENING_IMPORT).
+struct SweepOptions {
+    // The whole process's handles. Off where a platform piece the scenario goes through keeps
+    // handles of its own for good on every use (Wine's device enumerator does).
+    bool processHandles = true;
+};
 
 // What one sweep saw.
 struct SweepSummary {
@@ -34,7 +43,11 @@ struct SweepSummary {
 // its points, then once per point with that point failing. Each run is traced with the point
 // that failed; afterwards the handle, GDI and USER counts of the process and the library's
 // outstanding allocations (when an AllocationFaults is installed) must be where they began.
-SweepSummary sweepFaults(const std::function<void()>& scenario);
+SweepSummary sweepFaults(const std::function<void()>& scenario, SweepOptions options = {});
+
+// The handles this process holds open, from the system's handle table (Wine answers
+// GetProcessHandleCount with 0).
+unsigned long openHandleCount();
 
 // The name of the point that failed in the current run; empty when none has failed (yet).
 std::string failedPoint();
@@ -59,8 +72,14 @@ private:
 };
 
 namespace detail {
+// The book of handles the library opened through its opening imports and has not closed.
+void rememberHandle(void* handle);
+void forgetHandle(void* handle);
+
 template <typename Function, typename Tag>
 struct FailingImport;
+template <typename Function, typename Tag>
+struct ClosingImport;
 
 // The failing twin of one imported platform call: the real call until its point fails, then
 // the failure answer with the last error set as the platform sets it.
@@ -71,12 +90,27 @@ struct FailingImport;
         static inline Result failure{};                                                    \
         static inline DWORD error = 0;                                                     \
         static inline const char* name = "";                                               \
+        static inline bool opensHandle = false;                                            \
         static Result CONVENTION call(Arguments... arguments) {                            \
             if (faultPointFails(name)) {                                                   \
                 ::SetLastError(error);                                                     \
                 return failure;                                                            \
             }                                                                              \
-            return real(arguments...);                                                     \
+            const Result result = real(arguments...);                                      \
+            if constexpr (std::is_convertible_v<Result, const void*>) {                    \
+                if (opensHandle && result != failure) {                                    \
+                    rememberHandle(const_cast<void*>(static_cast<const void*>(result)));   \
+                }                                                                          \
+            }                                                                              \
+            return result;                                                                 \
+        }                                                                                  \
+    };                                                                                     \
+    template <typename Result, typename Handle, typename... Rest, typename Tag>            \
+    struct ClosingImport<Result(CONVENTION*)(Handle, Rest...), Tag> {                      \
+        static inline Result(CONVENTION* real)(Handle, Rest...) = nullptr;                 \
+        static Result CONVENTION call(Handle handle, Rest... rest) {                       \
+            forgetHandle(const_cast<void*>(static_cast<const void*>(handle)));             \
+            return real(handle, rest...);                                                  \
         }                                                                                  \
     };
 TAVRO_FAILING_IMPORT_BODY(WINAPI)
@@ -95,11 +129,20 @@ struct FailingImportEntry {
 };
 
 template <typename Function, typename Tag, typename Failure>
-FailingImportEntry failingImport(const char* dll, const char* function, Failure failure, DWORD lastError) {
+FailingImportEntry failingImport(const char* dll, const char* function, Failure failure, DWORD lastError,
+                                 bool opensHandle = false) {
     using Twin = detail::FailingImport<Function, Tag>;
     Twin::failure = static_cast<decltype(Twin::failure)>(failure);
     Twin::error = lastError;
     Twin::name = function;
+    Twin::opensHandle = opensHandle;
+    return {dll, function, reinterpret_cast<void*>(&Twin::call), reinterpret_cast<void**>(&Twin::real)};
+}
+
+// The closing twin: the handle leaves the book, the call is the real one, no point fails.
+template <typename Function, typename Tag>
+FailingImportEntry closingImport(const char* dll, const char* function) {
+    using Twin = detail::ClosingImport<Function, Tag>;
     return {dll, function, reinterpret_cast<void*>(&Twin::call), reinterpret_cast<void**>(&Twin::real)};
 }
 
@@ -109,6 +152,16 @@ FailingImportEntry failingImport(const char* dll, const char* function, Failure 
 #define TAVRO_FAILING_IMPORT(dll, function, failure, lastError)                                   \
     ::tavro::test::failingImport<decltype(&::function), struct tavro_failing_##function>(dll, #function, \
                                                                                          failure, lastError)
+
+// The same for a call that opens a handle (answering `failure` when it cannot): what it opens
+// goes into the book of the library's handles until a TAVRO_HANDLE_CLOSING_IMPORT closes it,
+// and every run must leave the book as it found it.
+#define TAVRO_HANDLE_OPENING_IMPORT(dll, function, failure, lastError)                                  \
+    ::tavro::test::failingImport<decltype(&::function), struct tavro_failing_##function>(dll, #function, \
+                                                                                         failure, lastError, true)
+// A call that closes a handle its first argument names (CloseHandle, UnmapViewOfFile).
+#define TAVRO_HANDLE_CLOSING_IMPORT(dll, function) \
+    ::tavro::test::closingImport<decltype(&::function), struct tavro_closing_##function>(dll, #function)
 
 // Makes each platform call of the table a fault point in `module` until destroyed. Calls the
 // module does not import are left out (missing()).
