@@ -13,6 +13,7 @@
 #include <quicktime/digitizer_binding.h>
 #include <tavro_test/box_dismisser.h>
 #include <tavro_test/fault_sweep.h>
+#include <tavro_test/soak.h>
 
 #include "digitizer_session.h"
 
@@ -142,9 +143,8 @@ TEST_F(DigitizerFaultSweep, AWholeLife) {
     // booked through its imports instead.
     tavro::test::SweepOptions options;
     options.processHandles = false;
-    const auto summary = tavro::test::sweepFaults([&] { oneLife(); }, options);
+    const auto summary = tavro::test::sweepThenSoak("a digitizer's life", [&] { oneLife(); }, options);
     EXPECT_GT(summary.points, 30);
-    std::printf("a digitizer's life: %d fault points\n", summary.points);
 }
 
 }  // namespace

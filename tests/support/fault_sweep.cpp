@@ -150,6 +150,8 @@ void forgetHandle(void* handle) {
 
 unsigned long openHandleCount() { return openHandles(); }
 
+std::size_t libraryHandleCount() { return heldHandles(); }
+
 bool operator==(const ProcessCounts& a, const ProcessCounts& b) {
     return a.ownHandles == b.ownHandles && a.handles == b.handles && a.gdiObjects == b.gdiObjects && a.userObjects == b.userObjects &&
            a.blocks == b.blocks;

@@ -48,6 +48,8 @@ SweepSummary sweepFaults(const std::function<void()>& scenario, SweepOptions opt
 // The handles this process holds open, from the system's handle table (Wine answers
 // GetProcessHandleCount with 0).
 unsigned long openHandleCount();
+// The handles the library opened through its handle-opening imports and has not closed.
+std::size_t libraryHandleCount();
 
 // The name of the point that failed in the current run; empty when none has failed (yet).
 std::string failedPoint();
