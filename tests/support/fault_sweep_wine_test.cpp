@@ -75,17 +75,3 @@ TEST(FaultSweep, StateMadeOnceIsNotALeak) {
 
 }  // namespace
 }  // namespace tavro::test
-#include <tavro_test/box_dismisser.h>
-TEST(Experiment, Boxes) {
-    for (int i = 0; i < 6; ++i) {
-        {
-            tavro::test::BoxDismisser boxes;
-            ::MessageBoxA(nullptr, "text", "caption", MB_OK | MB_TASKMODAL);
-        }
-        std::printf("after box %d: %lu handles\n", i, tavro::test::openHandleCount());
-    }
-    for (int i = 0; i < 3; ++i) {
-        { tavro::test::BoxDismisser boxes; }
-        std::printf("after dismisser only %d: %lu handles\n", i, tavro::test::openHandleCount());
-    }
-}
