@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <array>
+#include <new>
 
 #include "component_entry.h"
 #include "device_enumeration.h"
@@ -39,10 +40,17 @@ CaptureDigitizer::CaptureDigitizer(quicktime::ComponentInstance instance) : Base
     comThread_ = ::GetCurrentThreadId();
     const LockHeld held(lock_);
     if (constructionResult_ != 0) return;
-    instanceName = pramble::instanceName(deviceIndex, pascalText(reinterpret_cast<const unsigned char*>(*nameHandle)));
-    createChannelEvents();
-    if (constructionResult_ == 0 && namesCaptureDevice(pascalText(reinterpret_cast<const unsigned char*>(*nameHandle)))) {
-        constructionResult_ = buildCaptureGraph(graph, deviceIndex, {instanceName, &limits, [this] { GetNumberOfInputs(nullptr); }});
+    // Memory that runs out part way leaves a whole instance with the open's failure answer, so
+    // that its destructor, run by the close request, gives back what was already made.
+    try {
+        instanceName = pramble::instanceName(deviceIndex, pascalText(reinterpret_cast<const unsigned char*>(*nameHandle)));
+        createChannelEvents();
+        if (constructionResult_ == 0 && namesCaptureDevice(pascalText(reinterpret_cast<const unsigned char*>(*nameHandle)))) {
+            constructionResult_ =
+                buildCaptureGraph(graph, deviceIndex, {instanceName, &limits, [this] { GetNumberOfInputs(nullptr); }});
+        }
+    } catch (const std::bad_alloc&) {
+        constructionResult_ = kMemFullErr;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <new>
 
 #include <quicktime/digitizer_binding.h>
@@ -35,12 +36,14 @@ extern "C" {
 ComponentResult QUICKTIME_CALL openRequest(Handle, quicktime::ComponentInstance self) {
     return tavro::guardBoundary<ComponentResult>(pramble::kMemFullErr, [&]() -> ComponentResult {
         if (qt::CountComponentInstances(reinterpret_cast<quicktime::Component>(self)) > 1) return -1;
-        auto* instance = new (std::nothrow) pramble::CaptureDigitizer(self);
+        // Owned here until it is stored: memory that runs out in initialise() must not leave
+        // the instance, its graph and its events behind.
+        std::unique_ptr<pramble::CaptureDigitizer> instance(new (std::nothrow) pramble::CaptureDigitizer(self));
         if (!instance) return pramble::kMemFullErr;
         const ComponentResult result = instance->constructionResult();
         instance->initialise();
         // Stored even after a failure, so that the close request destroys it.
-        qt::SetComponentInstanceStorage(self, reinterpret_cast<Handle>(instance));
+        qt::SetComponentInstanceStorage(self, reinterpret_cast<Handle>(instance.release()));
         return result;
     });
 }

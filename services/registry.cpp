@@ -146,17 +146,17 @@ JNIEXPORT jboolean JNICALL Java_com_vyk_util_jni_Korvix_keyExists(JNIEnv* env, j
 
 JNIEXPORT jobjectArray JNICALL Java_com_vyk_util_jni_Korvix_getSubkeys(JNIEnv* env, jclass, jstring root,
                                                                        jstring subKey) {
-    return tavro::guardBoundary<jobjectArray>(nullptr, [&]() -> jobjectArray {
+    const jobjectArray listed = tavro::guardBoundary<jobjectArray>(nullptr, [&]() -> jobjectArray {
         std::vector<std::string> names;
         {
             const ByteFormString rootName(env, root), key(env, subKey);
             names = korvix::registrySubkeyNames(rootName.get(), key.get());
         }
         if (env->ExceptionCheck()) return nullptr;  // the VM could not give the strings
+        if (names.empty()) return nullptr;
+
         const tavro::JniLocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
         if (!stringClass) return nullptr;
-        if (names.empty()) return env->NewObjectArray(0, stringClass.get(), nullptr);
-
         const tavro::JniLocalRef<jstring> empty(env, env->NewStringUTF(""));
         if (!empty) return nullptr;
         jobjectArray result =
@@ -170,6 +170,11 @@ JNIEXPORT jobjectArray JNICALL Java_com_vyk_util_jni_Korvix_getSubkeys(JNIEnv* e
         }
         return result;
     });
+    if (listed || env->ExceptionCheck()) return listed;
+    // Never null: a key without subkeys, or one whose names could not be read for want of
+    // memory here, lists none.
+    const tavro::JniLocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
+    return stringClass ? env->NewObjectArray(0, stringClass.get(), nullptr) : nullptr;
 }
 
 }  // extern "C"

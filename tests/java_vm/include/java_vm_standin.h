@@ -104,6 +104,9 @@ public:
     void failStringChars(bool fail);              // GetStringUTFChars/GetStringChars answer null, OutOfMemoryError pending
     void failArrayElements(bool fail);            // Get<Prim>ArrayElements answer null, OutOfMemoryError pending
     void failNewObjects(bool fail);               // NewString*, New*Array, NewObject* answer null, OutOfMemoryError pending
+    // Every call that one of the switches above can fail also fails when `decide`, asked with
+    // the JNI function's name, says so (a fault sweep's point); an empty function stops it.
+    void failWhen(std::function<bool(const char* jniFunction)> decide);
 
     // --- system properties (java/lang/System.getProperty) -------------------------------
     void setSystemProperty(const std::string& name, const std::optional<std::string>& value);

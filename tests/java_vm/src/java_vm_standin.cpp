@@ -224,6 +224,12 @@ struct JavaVmStandIn::Impl {
     bool failChars = false;
     bool failElements = false;
     bool failNew = false;
+    std::function<bool(const char*)> faultDecider;  // asked by every call that can fail
+
+    // Whether a call that can fail does so now: by its switch, or by the test's decision.
+    bool fails(bool switchedOn, const char* function) const {
+        return switchedOn || (faultDecider && faultDecider(function));
+    }
 
     JavaObject* pending = nullptr;
     int describedCount = 0;
@@ -583,7 +589,7 @@ jint JNICALL GetVersion(JNIEnv* env) {
 jclass JNICALL FindClass(JNIEnv* env, const char* name) {
     STANDIN_ENTRY(Rule::Ordinary);
     if (!name) misuse("FindClass was given a null name");
-    if (s.failingClasses.count(name)) {
+    if (s.fails(s.failingClasses.count(name) != 0, __func__)) {
         s.raise("java/lang/NoClassDefFoundError", std::string(name));
         return nullptr;
     }
@@ -727,7 +733,7 @@ void JNICALL DeleteWeakGlobalRef(JNIEnv* env, jweak ref) {
 jobject JNICALL AllocObject(JNIEnv* env, jclass clazz) {
     STANDIN_ENTRY(Rule::Ordinary);
     ClassInfo* cls = s.needClass(clazz, __func__);
-    if (s.failNew) {
+    if (s.fails(s.failNew, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -827,7 +833,7 @@ jobject newObject(JNIEnv* env, jclass clazz, jmethodID id, const jvalue* array, 
     MethodInfo* m = s.needMethod(id, "NewObject");
     if (m->name != "<init>" || m->owner != cls)
         misuse("NewObject was given " + m->owner->name + "." + m->name + ", not a constructor of " + cls->name);
-    if (s.failNew) {
+    if (s.fails(s.failNew, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -862,7 +868,7 @@ jobject JNICALL NewObject(JNIEnv* env, jclass clazz, jmethodID id, ...) {
 jstring JNICALL NewString(JNIEnv* env, const jchar* unicode, jsize len) {
     STANDIN_ENTRY(Rule::Ordinary);
     if (len < 0 || (len > 0 && !unicode)) misuse("NewString was given a negative length or null characters");
-    if (s.failNew) {
+    if (s.fails(s.failNew, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -879,7 +885,7 @@ jsize JNICALL GetStringLength(JNIEnv* env, jstring str) {
 const jchar* JNICALL GetStringChars(JNIEnv* env, jstring str, jboolean* isCopy) {
     STANDIN_ENTRY(Rule::Ordinary);
     JavaObject* o = s.needString(str, __func__);
-    if (s.failChars) {
+    if (s.fails(s.failChars, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -897,7 +903,7 @@ void JNICALL ReleaseStringChars(JNIEnv* env, jstring str, const jchar* chars) {
 jstring JNICALL NewStringUTF(JNIEnv* env, const char* utf) {
     STANDIN_ENTRY(Rule::Ordinary);
     if (!utf) return nullptr;
-    if (s.failNew) {
+    if (s.fails(s.failNew, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -912,7 +918,7 @@ jsize JNICALL GetStringUTFLength(JNIEnv* env, jstring str) {
 const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring str, jboolean* isCopy) {
     STANDIN_ENTRY(Rule::Ordinary);
     JavaObject* o = s.needString(str, __func__);
-    if (s.failChars) {
+    if (s.fails(s.failChars, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -964,7 +970,7 @@ void JNICALL GetStringUTFRegion(JNIEnv* env, jstring str, jsize start, jsize len
 const jchar* JNICALL GetStringCritical(JNIEnv* env, jstring str, jboolean* isCopy) {
     STANDIN_ENTRY(Rule::Critical);
     JavaObject* o = s.needString(str, __func__);
-    if (s.failCritical) return nullptr;
+    if (s.fails(s.failCritical, __func__)) return nullptr;
     if (isCopy) *isCopy = JNI_TRUE;
     ++s.criticalHeld;
     // Not terminated: the VM may hand out its own characters.
@@ -995,7 +1001,7 @@ jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize len, jclass clazz, jobjec
         s.raise("java/lang/NegativeArraySizeException", std::to_string(len));
         return nullptr;
     }
-    if (s.failNew) {
+    if (s.fails(s.failNew, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -1040,7 +1046,7 @@ typename Prim<T>::Array JNICALL NewArray(JNIEnv* env, jsize len) {
         s.raise("java/lang/NegativeArraySizeException", std::to_string(len));
         return nullptr;
     }
-    if (s.failNew) {
+    if (s.fails(s.failNew, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -1051,7 +1057,7 @@ template <typename T>
 T* JNICALL GetArrayElements(JNIEnv* env, typename Prim<T>::Array array, jboolean* isCopy) {
     STANDIN_ENTRY(Rule::Ordinary);
     JavaObject* a = s.needPrimitiveArray(array, Prim<T>::code, "Get<Type>ArrayElements");
-    if (s.failElements) {
+    if (s.fails(s.failElements, __func__)) {
         s.raise("java/lang/OutOfMemoryError", std::string("Java heap space"));
         return nullptr;
     }
@@ -1103,7 +1109,7 @@ void JNICALL SetArrayRegion(JNIEnv* env, typename Prim<T>::Array array, jsize st
 void* JNICALL GetPrimitiveArrayCritical(JNIEnv* env, jarray array, jboolean* isCopy) {
     STANDIN_ENTRY(Rule::Critical);
     JavaObject* a = s.needPrimitiveArray(array, 0, __func__);
-    if (s.failCritical) return nullptr;
+    if (s.fails(s.failCritical, __func__)) return nullptr;
     if (isCopy) *isCopy = JNI_TRUE;
     ++s.criticalHeld;
     return s.acquire(AcquisitionKind::ArrayCritical, a, a->bytes.data(), a->bytes.size());
@@ -1598,6 +1604,11 @@ void JavaVmStandIn::failArrayElements(bool fail) {
 void JavaVmStandIn::failNewObjects(bool fail) {
     STANDIN_LOCK;
     impl_->failNew = fail;
+}
+
+void JavaVmStandIn::failWhen(std::function<bool(const char* jniFunction)> decide) {
+    STANDIN_LOCK;
+    impl_->faultDecider = std::move(decide);
 }
 
 void JavaVmStandIn::setSystemProperty(const std::string& name, const std::optional<std::string>& value) {

@@ -110,4 +110,7 @@ MEDIA_STANDIN_API standin::SinkWriterRecord* StandInSinkWriterRecord();
 MEDIA_STANDIN_API void StandInSinkWriterReset();
 // The calls of this kind after the first `skip` ones fail with hr, `times` of them (-1: all).
 MEDIA_STANDIN_API void StandInSinkWriterFail(standin::SinkCall call, HRESULT hr, int skip, int times);
+// Every call also fails with hr when `decide`, asked with the call's name, says so (a fault
+// sweep's point); null stops it. Reset stops it too.
+MEDIA_STANDIN_API void StandInSinkWriterFailWhen(bool (*decide)(const char* call), HRESULT hr);
 }

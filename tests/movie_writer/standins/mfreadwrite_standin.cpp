@@ -21,9 +21,12 @@ struct Failure {
     int times = 0;  // -1: every call after the skipped ones
 };
 std::array<Failure, static_cast<size_t>(SinkCall::Count)> failures;
+bool (*failureDecider)(const char* call) = nullptr;
+HRESULT decidedFailure = S_OK;
 
 // The injected failure for this call, or S_OK.
 HRESULT injected(SinkCall call) {
+    if (failureDecider && failureDecider(standin::sinkCallName(call))) return decidedFailure;
     Failure& f = failures[static_cast<size_t>(call)];
     if (f.times == 0) return S_OK;
     if (f.skip > 0) {
@@ -232,6 +235,12 @@ void StandInSinkWriterReset() {
     record.writersAlive = writersAlive;
     record.sourceReadersAlive = readersAlive;
     failures = {};
+    failureDecider = nullptr;
+}
+
+void StandInSinkWriterFailWhen(bool (*decide)(const char* call), HRESULT hr) {
+    failureDecider = decide;
+    decidedFailure = hr;
 }
 
 void StandInSinkWriterFail(SinkCall call, HRESULT hr, int skip, int times) {
