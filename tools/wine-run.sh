@@ -13,15 +13,18 @@ here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/wine-env.sh"
 run() { timeout -k 5 "${TAVRO_WINE_TIMEOUT:-150}" "${TAVRO_WINE_IN_ROOT[@]}" wine "$@"; }
 
-# The report's host path, handed to the program as Wine's Z: path (GoogleTest on Windows reads a
-# path that starts with "/" as relative to the working folder).
+# The program writes its report beside the asked one, under a name Windows never takes for a
+# device (a case named "nul" would write to NUL), given as Wine's Z: path (GoogleTest on Windows
+# reads a path that starts with "/" as relative to the working folder).
 report=""
+written=""
 args=()
 for arg in "$@"; do
   case "$arg" in
     --gtest_output=xml:/*)
       report="${arg#--gtest_output=xml:}"
-      arg="--gtest_output=xml:Z:${report//\//\\}" ;;
+      written="$(dirname "$report")/report-$(basename "$report")"
+      arg="--gtest_output=xml:Z:${written//\//\\}" ;;
   esac
   args+=("$arg")
 done
@@ -31,10 +34,11 @@ if [ -z "$report" ]; then
 fi
 
 # A report left by an earlier run must never speak for this one.
-rm -f "$report"
+rm -f "$report" "$written"
 mkdir -p "$(dirname "$report")"
 status=0
 run "${args[@]}" || status=$?
+[ ! -e "$written" ] || mv -f "$written" "$report"
 verdict=0
 python3 "$here/gtest_report.py" verdict "$report" "$status" || verdict=$?
 case $verdict in
