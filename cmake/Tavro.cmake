@@ -24,7 +24,28 @@ else()
   set(TAVRO_PRODUCT_BUILD OFF)
 endif()
 
-set(TAVRO_JDK_HOME "/usr/lib/jvm/java-17-openjdk-amd64" CACHE PATH
+# JDK 17 on any architecture: Debian's java-17 folder, else the JDK of the javac on PATH.
+if(NOT TAVRO_JDK_HOME)
+  file(GLOB _tavro_jdks LIST_DIRECTORIES true /usr/lib/jvm/java-17-openjdk-* /usr/lib/jvm/java-17-*)
+  foreach(_tavro_jdk ${_tavro_jdks})
+    if(EXISTS ${_tavro_jdk}/bin/javac AND EXISTS ${_tavro_jdk}/include/jni.h)
+      set(_tavro_jdk_found ${_tavro_jdk})
+      break()
+    endif()
+  endforeach()
+  if(NOT _tavro_jdk_found)
+    find_program(_tavro_javac javac)
+    if(_tavro_javac)
+      file(REAL_PATH ${_tavro_javac} _tavro_javac_real)
+      get_filename_component(_tavro_jdk_found ${_tavro_javac_real} DIRECTORY)
+      get_filename_component(_tavro_jdk_found ${_tavro_jdk_found} DIRECTORY)
+    endif()
+  endif()
+  if(NOT _tavro_jdk_found OR NOT EXISTS ${_tavro_jdk_found}/include/jni.h)
+    message(FATAL_ERROR "no JDK 17 found (javac and include/jni.h): install openjdk-17-jdk-headless or set TAVRO_JDK_HOME")
+  endif()
+endif()
+set(TAVRO_JDK_HOME "${_tavro_jdk_found}" CACHE PATH
     "JDK 17: javac generates the JNI headers, jni.h comes from here (a newer jni.h defines JNICALL empty)")
 
 # --- warnings -----------------------------------------------------------------------------
@@ -195,6 +216,9 @@ elseif(NOT TAVRO_WINDOWS)
   set(TAVRO_GTEST_MAIN GTest::gtest_main GTest::gmock)
 endif()
 
+# Every GoogleTest case's XML report, one folder per program (test.sh reads the skips' reasons).
+set(TAVRO_TEST_REPORTS ${CMAKE_BINARY_DIR}/test-reports)
+
 # tavro_native_test(name SOURCES ... LIBS ...): a GoogleTest suite in the native build.
 function(tavro_native_test name)
   if(TAVRO_WINDOWS)
@@ -204,6 +228,7 @@ function(tavro_native_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${TAVRO_GTEST_MAIN} tavro_warnings tavro_sanitizers)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       XML_OUTPUT_DIR ${TAVRO_TEST_REPORTS}/${name}
                        PROPERTIES TIMEOUT 120 LABELS native)
 endfunction()
 
@@ -248,7 +273,9 @@ function(tavro_wine_test name)
   if(T_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_LOCK})
   endif()
+  # Each case writes its report: the emulator judges the case from it and the exit status.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       XML_OUTPUT_DIR ${TAVRO_TEST_REPORTS}/${name}
                        PROPERTIES ${props})
 endfunction()
 

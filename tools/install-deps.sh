@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   wine wine64 xvfb xauth
   debootstrap
+  python3 libmp3lame0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   libyuv-dev
   python3 faketime

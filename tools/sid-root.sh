@@ -26,7 +26,13 @@ packages=(wine64 wine gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstrea
 
 die() { echo "sid-root: $*" >&2; exit 1; }
 
-[ "$(id -u)" -eq 0 ] || die "needs root (chroot and mount namespaces)"
+# chroot and mount namespaces need root: a user with sudo runs this script through it, as
+# install-deps.sh does, with the environment kept (the Wine session's variables); what runs in
+# the root then runs as that user again, so the prefix and the suites' files stay theirs.
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null 2>&1 || die "needs root, or sudo (chroot and mount namespaces)"
+  exec sudo --preserve-env "$0" "$@"
+fi
 
 # The machine's own Debian mirror: the first URI of its apt sources that is not the security one.
 mirror() {
@@ -136,7 +142,9 @@ enter() {
     mount --rbind "$b" "$dir$b"
     bound+=("$b")
   done
-  exec chroot "$dir" /bin/sh -c 'cd "$1" 2>/dev/null || cd /; shift; exec "$@"' sh "$PWD" "$@"
+  local as_user=()
+  if [ -n "${SUDO_UID:-}" ] && [ "$SUDO_UID" != 0 ]; then as_user=(--userspec="$SUDO_UID:${SUDO_GID:-$SUDO_UID}"); fi
+  exec chroot "${as_user[@]}" "$dir" /bin/sh -c 'cd "$1" 2>/dev/null || cd /; shift; exec "$@"' sh "$PWD" "$@"
 }
 
 case "${1:-}" in

@@ -201,9 +201,9 @@ TEST_F(FrameChannelTest, TwoRequestsWhileTheFilterIsBusyGetOneFrame) {
     ASSERT_EQ(request(kCompressOneFrameAsync), 0);
     ASSERT_EQ(request(kCompressOneFrameAsync), 0);
     job->release();
-    ASSERT_TRUE(waitFor([&] { return job->framesServed() == 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(waitFor([&] { return job->idleAfterFrames() >= 2; })) << "the filter never went idle";
     EXPECT_EQ(job->framesServed(), 2) << "two requests, one more frame";
+    EXPECT_EQ(job->idleAfterFrames(), 2);
     const Delivered frame = poll();
     ASSERT_EQ(frame.done, 1);
     std::uint16_t first = 0;
@@ -218,10 +218,23 @@ TEST_F(FrameChannelTest, AFrameUnclaimedAtOffIsNeverDelivered) {
     ASSERT_EQ(compression(true), 0);
     ASSERT_EQ(request(kCompressOneFrameAsync), 0);
     ASSERT_TRUE(waitFor([&] { return job->framesServed() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the capture thread publishes it
+    const tavro::UniqueHandle ready(::OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, "Qm_ReadyxOx0"));
+    ASSERT_NE(ready, nullptr);
+    // The capture thread is the ready signal's only other waiter: once the signal is gone, the
+    // thread took it and publishes the frame before off can end the thread. A signal this test
+    // takes instead is given back.
+    ASSERT_TRUE(waitFor([&] {
+        if (::WaitForSingleObject(ready.get(), 0) == WAIT_TIMEOUT) return true;
+        ::SetEvent(ready.get());
+        return false;
+    })) << "the capture thread never took the ready signal";
     EXPECT_EQ(compression(false), 0);
+    ::InterlockedExchange(&host().announcedThreadId, 0);
     ASSERT_EQ(compression(true), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A new capture thread waits for the filter; what could deliver the old frame is a ready
+    // flag or signal left over from before off.
+    ASSERT_TRUE(waitFor([&] { return announcedThread() != 0; })) << "no capture thread announced itself";
+    EXPECT_EQ(::WaitForSingleObject(ready.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "a stale ready signal";
     EXPECT_EQ(poll().done, 0);
     EXPECT_EQ(compression(false), 0);
 }

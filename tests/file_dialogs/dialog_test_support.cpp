@@ -197,20 +197,21 @@ BOOL CALLBACK findByClass(HWND window, LPARAM param) {
 }
 }  // namespace
 
-bool openListItem(HWND dialog, const std::wstring& name) {
+bool openListItem(HWND dialog, const std::wstring& name, const std::function<void()>& beforeEntering) {
     ClassSearch search{L"SysListView32", nullptr};
     EnumChildWindows(dialog, findByClass, reinterpret_cast<LPARAM>(&search));
     if (!search.found) return false;
     LVFINDINFOW find{};
     find.flags = LVFI_STRING;
     find.psz = name.c_str();
-    // The view fills itself in the background: give it a moment.
+    // The view fills itself in the background: wait for the entry (up to 10 s).
     LRESULT index = -1;
-    for (int attempt = 0; attempt < 40 && index < 0; ++attempt) {
+    for (int attempt = 0; attempt < 200 && index < 0; ++attempt) {
         index = SendMessageW(search.found, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
         if (index < 0) Sleep(50);
     }
     if (index < 0) return false;
+    if (beforeEntering) beforeEntering();
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;

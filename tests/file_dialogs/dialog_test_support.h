@@ -75,7 +75,8 @@ struct DialogSeen {
 HWND fileNameEdit(HWND dialog);
 void typeText(HWND control, const std::wstring& text);
 // Selects the named entry in the dialog's file list and presses Enter on it.
-bool openListItem(HWND dialog, const std::wstring& name);
+// `beforeEntering` runs once the entry is listed, before it is entered.
+bool openListItem(HWND dialog, const std::wstring& name, const std::function<void()>& beforeEntering = {});
 void pressOk(HWND dialog);
 void pressCancel(HWND dialog);
 // Waits (bounded) until `dialog` is gone; false when it is still there.

@@ -148,9 +148,9 @@ TEST_F(PickoraDialogs, FolderSaveEndsWithAFolderThatIsGoneWhenEntered) {
     state.currentDirectory = u16(temp.path());
     const jint result = run(true, [&](HWND dialog, DialogSeen& s) {
         // The list still shows the folder; by the time the user enters it, it is gone.
-        Sleep(300);
-        RemoveDirectoryW(doomed.c_str());
-        if (!openListItem(dialog, L"doomed")) s.problems.push_back("no list entry to open");
+        if (!openListItem(dialog, L"doomed", [&] { RemoveDirectoryW(doomed.c_str()); })) {
+            s.problems.push_back("no list entry to open");
+        }
         if (!waitUntilClosed(dialog, 5s)) s.problems.push_back("the dialog stayed open");
     });
     EXPECT_EQ(result, 0);

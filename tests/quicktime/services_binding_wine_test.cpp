@@ -7,9 +7,11 @@
 
 #include <quicktime/services_binding.h>
 
+#include <tavro_test/import_patch.h>
 #include <tavro_test/scratch.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,16 @@ using tavro::test::ScratchFolder;
 
 QuickTimeBinding& binding = quickTimeServicesBinding;
 const EntryPoint notInitialised = &quickTimeServicesNotInitialised;
+
+// Whether the watched thread has entered an unbounded wait through this program's import of
+// WaitForSingleObject (the binding is linked into it).
+std::atomic<DWORD> watchedThread{0};
+std::atomic<bool> watchedThreadWaits{false};
+decltype(&::WaitForSingleObject) realWaitForSingleObject = nullptr;
+DWORD WINAPI watchingWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (milliseconds == INFINITE && ::GetCurrentThreadId() == watchedThread.load()) watchedThreadWaits = true;
+    return realWaitForSingleObject(handle, milliseconds);
+}
 
 class ServicesBinding : public QuickTimeSuite {
 protected:
@@ -284,8 +296,22 @@ TEST_F(ServicesBinding, InitialisationHoldsTheProcessMutexWhileAnotherCallerWait
     ASSERT_NE(mutex, nullptr) << name;
     EXPECT_EQ(::WaitForSingleObject(mutex.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
-    std::thread waiting([&] { second = InitializeQTML(0); });
-    ::Sleep(300);
+    realWaitForSingleObject = reinterpret_cast<decltype(realWaitForSingleObject)>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "WaitForSingleObject")));
+    ASSERT_NE(realWaitForSingleObject, nullptr);
+    const tavro::test::ImportPatch waits(::GetModuleHandleW(nullptr), "kernel32.dll", "WaitForSingleObject",
+                                         reinterpret_cast<void*>(&watchingWaitForSingleObject));
+    ASSERT_TRUE(waits.active());
+    watchedThreadWaits = false;
+    std::thread waiting([&] {
+        watchedThread = ::GetCurrentThreadId();
+        second = InitializeQTML(0);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!watchedThreadWaits.load() && second.load() == 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(watchedThreadWaits.load()) << "the second caller never waited for the mutex";
     EXPECT_EQ(second.load(), 1) << "the second caller did not wait";
     standIn.release();
     initialising.join();

@@ -7,7 +7,9 @@
 #include <tlhelp32.h>
 
 #include <tavro/win_handles.h>
+#include <tavro_test/import_patch.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -28,6 +30,14 @@ bool waitUntil(Done done, int milliseconds) {
     }
 }
 
+// Each pass of the library's watcher asks which window is in front: counted at Korvix's import.
+std::atomic<int> watcherLooks{0};
+decltype(&::GetForegroundWindow) realGetForegroundWindow = nullptr;
+HWND WINAPI countingGetForegroundWindow() {
+    ++watcherLooks;
+    return realGetForegroundWindow();
+}
+
 // What the watching thread saw while the dialog was shown.
 struct Observation {
     bool found = false;
@@ -38,6 +48,8 @@ struct Observation {
     bool otherWindowKeptFront = false;
     bool glimmoWasFront = false;
     bool broughtBack = false;
+    bool watched = true;       // the library's watcher made its passes where nothing was to change
+    bool watchedOther = false;
 };
 
 RECT centred(int width, int height) {
@@ -83,6 +95,17 @@ protected:
     }
     Observation showAndWatch(const std::function<bool(const RECT&)>& framed, bool expectSelection) {
         Observation seen;
+        realGetForegroundWindow = reinterpret_cast<decltype(realGetForegroundWindow)>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetForegroundWindow")));
+        EXPECT_NE(realGetForegroundWindow, nullptr);
+        const tavro::test::ImportPatch looks(korvixLibrary(), "user32.dll", "GetForegroundWindow",
+                                             reinterpret_cast<void*>(&countingGetForegroundWindow));
+        EXPECT_TRUE(looks.active());
+        // Two more looks: the pass that began after now has ended and acted on what it saw.
+        auto twoWatcherPasses = [] {
+            const int start = watcherLooks.load();
+            return waitUntil([start] { return watcherLooks.load() >= start + 2; }, 3000);
+        };
         std::thread watcher([&] {
             HWND dialog = nullptr;
             seen.found = waitUntil([&] { return (dialog = ::FindWindowA(nullptr, "Video Source")) != nullptr; }, 5000);
@@ -90,14 +113,14 @@ protected:
             seen.framed = waitUntil([&] { return ::GetWindowRect(dialog, &seen.frame) && framed(seen.frame); },
                                     3000);
             if (expectSelection) waitUntil([&] { return driver->selectionNotices > 0; }, 3000);
-            else ::Sleep(300);  // two watcher passes
+            else seen.watched = twoWatcherPasses();
             seen.selectedTab = int(::SendMessageA(driver->tabControl, TCM_GETCURSEL, 0, 0));
             seen.inFront = waitUntil([&] { return ::GetForegroundWindow() == dialog; }, 3000);
 
             const HWND other = ::CreateWindowExA(0, "STATIC", "Untitled - Notepad", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                                  100, 100, 200, 100, nullptr, nullptr, nullptr, nullptr);
             ::SetForegroundWindow(other);
-            waitUntil([] { return false; }, 400);
+            seen.watchedOther = twoWatcherPasses();
             seen.otherWindowKeptFront = ::GetForegroundWindow() == other;
             ::SetWindowTextA(other, "Glimmo Studio - untitled");
             ::SetForegroundWindow(other);
@@ -109,6 +132,10 @@ protected:
         const bool shown = showDialog();
         watcher.join();
         EXPECT_TRUE(shown);
+        if (seen.found) {
+            EXPECT_TRUE(seen.watched) << "the library's watcher made no passes over the dialog";
+            EXPECT_TRUE(seen.watchedOther) << "the library's watcher made no passes over the other window";
+        }
         return seen;
     }
 };

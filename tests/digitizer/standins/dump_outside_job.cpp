@@ -77,7 +77,13 @@ void DumpOutsideJob::serve() {
     auto* slot = static_cast<unsigned char*>(view_);
     const std::size_t room = mappingSize() - kHeader;
     const HANDLE waits[] = {stop_.get(), start.get()};
-    for (std::uint32_t frame = 0; ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1; ++frame) {
+    auto nextSignal = [&] {
+        const DWORD pending = ::WaitForMultipleObjects(2, waits, FALSE, 0);
+        if (pending != WAIT_TIMEOUT) return pending;
+        idleAfter_ = served_.load();
+        return ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    };
+    for (std::uint32_t frame = 0; nextSignal() == WAIT_OBJECT_0 + 1; ++frame) {
         ++woken_;
         const HANDLE gateWaits[] = {stop_.get(), gate_.get()};
         if (::WaitForMultipleObjects(2, gateWaits, FALSE, INFINITE) == WAIT_OBJECT_0) return;

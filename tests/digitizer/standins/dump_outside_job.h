@@ -50,6 +50,9 @@ public:
     std::size_t mappingSize() const;
     int framesServed() const { return served_.load(); }
     int startSignalsSeen() const { return woken_.load(); }
+    // Frames served when the worker last found no start signal pending and went back to its
+    // wait (-1 before that): the sign that every request so far has been answered.
+    int idleAfterFrames() const { return idleAfter_.load(); }
 
 private:
     void serve();
@@ -64,6 +67,7 @@ private:
     std::thread worker_;
     std::atomic<int> served_{0};
     std::atomic<int> woken_{0};
+    std::atomic<int> idleAfter_{-1};
 };
 
 }  // namespace pramble_test
