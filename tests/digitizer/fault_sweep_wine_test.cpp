@@ -143,7 +143,11 @@ TEST_F(DigitizerFaultSweep, AWholeLife) {
     // booked through its imports instead.
     tavro::test::SweepOptions options;
     options.processHandles = false;
-    const auto summary = tavro::test::sweepThenSoak("a digitizer's life", [&] { oneLife(); }, options);
+    // With those handles goes a little of Wine's memory on each open (about 1.5 KB measured over
+    // 2,347 cycles); the component's own blocks are counted exactly.
+    tavro::test::SoakTolerance tolerance;
+    tolerance.privateBytesPerCycle = 4 * 1024;
+    const auto summary = tavro::test::sweepThenSoak("a digitizer's life", [&] { oneLife(); }, options, tolerance);
     EXPECT_GT(summary.points, 30);
 }
 
