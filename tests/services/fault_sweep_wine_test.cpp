@@ -8,6 +8,7 @@
 #include <tavro/com_support.h>
 #include <tavro_test/fault_sweep.h>
 #include <tavro_test/soak.h>
+#include <tavro_test/vm_fault_points.h>
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -92,39 +93,20 @@ protected:
             ASSERT_EQ(::RegSetKeyValueA(HKEY_CURRENT_USER, (keyPath_ + "\\" + name).c_str(), "", REG_SZ, "", 1),
                       ERROR_SUCCESS);
         }
-        vm.failWhen([this](const char* jniFunction) {
-            const bool fails = tavro::test::faultPointFails(jniFunction);
-            vmRefused_ = vmRefused_ || fails;
-            return fails;
-        });
     }
     void TearDown() override {
-        vm.failWhen({});
         ::RegDeleteTreeA(HKEY_CURRENT_USER, keyPath_.c_str());
         KorvixTest::TearDown();
     }
 
-    // After each export: nothing pending in the VM but the VM's own error when it was the VM
-    // that failed a call (Java then sees that error, and calls nothing more), no JNI call made
-    // while it was pending, and at the end of a run every string and array given back.
+    // After each export: nothing pending in the VM but its own error for a call it refused;
+    // at the end of a run every string and array given back.
     template <typename Answer>
     Answer settled(Answer answer) {
         settle();
         return answer;
     }
-    void settle() {
-        if (vmRefused_) {
-            const std::string pending = vm.pendingExceptionClass();
-            EXPECT_TRUE(pending.empty() || pending == "java/lang/OutOfMemoryError" ||
-                        pending == "java/lang/NoClassDefFoundError")
-                << pending << " after " << failedPoint();
-        } else {
-            EXPECT_FALSE(vm.exceptionPending()) << vm.pendingExceptionClass() << " after " << failedPoint();
-        }
-        vm.clearException();
-        vmRefused_ = false;
-        EXPECT_EQ(vm.callsWithPendingException(), 0) << "after " << failedPoint();
-    }
+    void settle() { vmFaults_.settle(); }
     void expectVmClean() { EXPECT_EQ(vm.outstandingAcquisitions(), 0) << "after " << failedPoint(); }
 
     std::optional<std::string> stored(const std::string& keyPath, const char* name) {
@@ -140,7 +122,7 @@ protected:
     AllocationFaults allocations_{korvixLibrary()};
     ImportFaults imports_{korvixLibrary(), platformFailures()};
     std::string keyPath_;
-    bool vmRefused_ = false;
+    tavro::test::VmFaultPoints vmFaults_{vm};
 };
 
 TEST_F(KorvixFaultSweep, TheTableReachesTheLibrarysImports) {
@@ -176,7 +158,7 @@ TEST_F(KorvixFaultSweep, RegistryExports) {
 
         // Never null: each element is a subkey's name, or empty where its name could not be read.
         const jobjectArray names = getSubkeys(env, korvixClass, root, java(keyPath_));
-        const bool vmFailed = vmRefused_;  // then Java sees the VM's error, not the answer
+        const bool vmFailed = vmFaults_.refused();  // then Java sees the VM's error, not the answer
         settle();
         if (names) {
             const auto elements = vm.nullableStringArrayValue(names);
@@ -264,7 +246,7 @@ TEST_F(KorvixFaultSweep, IconExports) {
 
     // An icon is size x size pixels, or null.
     auto expectIcon = [&](jintArray icon, jint size) {
-        const bool vmFailed = vmRefused_;
+        const bool vmFailed = vmFaults_.refused();
         settle();
         if (icon && !vmFailed) {
             EXPECT_EQ(vm.intArrayValue(icon).size(), std::size_t(size) * std::size_t(size)) << failedPoint();

@@ -33,11 +33,6 @@ SweepState sweep;
 std::mutex handleBookLock;
 std::unordered_map<void*, int> handleBook;
 
-std::size_t heldHandles() {
-    const std::lock_guard<std::mutex> lock(handleBookLock);
-    return handleBook.size();
-}
-
 struct ProcessCounts {
     std::size_t ownHandles = 0;
     DWORD handles = 0;
@@ -77,8 +72,6 @@ std::vector<USHORT> ownHandleValues() {
     return own;
 }
 
-DWORD openHandles() { return DWORD(ownHandleValues().size()); }
-
 // The kind of object behind one of this process's handles ("Event", "Key", ...).
 std::string handleKind(USHORT value) {
     using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
@@ -107,8 +100,8 @@ std::string handleKind(USHORT value) {
 
 ProcessCounts processCounts(const SweepOptions& options) {
     ProcessCounts counts;
-    counts.ownHandles = heldHandles();
-    if (options.processHandles) counts.handles = openHandles();
+    counts.ownHandles = libraryHandleCount();
+    if (options.processHandles) counts.handles = DWORD(openHandleCount());
     counts.gdiObjects = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
     counts.userObjects = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS);
     counts.blocks = AllocationFaults::outstanding();
@@ -148,9 +141,12 @@ void forgetHandle(void* handle) {
 }
 }  // namespace detail
 
-unsigned long openHandleCount() { return openHandles(); }
+unsigned long openHandleCount() { return static_cast<unsigned long>(ownHandleValues().size()); }
 
-std::size_t libraryHandleCount() { return heldHandles(); }
+std::size_t libraryHandleCount() {
+    const std::lock_guard<std::mutex> lock(handleBookLock);
+    return handleBook.size();
+}
 
 bool operator==(const ProcessCounts& a, const ProcessCounts& b) {
     return a.ownHandles == b.ownHandles && a.handles == b.handles && a.gdiObjects == b.gdiObjects && a.userObjects == b.userObjects &&
